@@ -1,0 +1,11 @@
+#include "platform/clock.h"
+
+#include <ctime>
+
+int64_t monotonic_us() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
+
+int64_t monotonic_ms() { return monotonic_us() / 1000; }

@@ -1,0 +1,16 @@
+// COM numbers to endpoints. COM n (PortIndex n-1) is $ZORVIDLK_PORT_DIR/COM<n>
+// when that variable is set, else a fixed table of Linux device nodes.
+#pragma once
+
+#include "serial/serial_endpoint.h"
+
+#include <memory>
+#include <string>
+
+// The path that a PortIndex names, or "" when the index names no device.
+std::string port_path(PortIndex port);
+
+// Opens the endpoint behind a PortIndex with the given defaults.
+// 0 with `out` set, or a negative SerialStatus (see serial_service.h).
+SerialStatus open_endpoint(PortIndex port, const SerialDefaults& defaults,
+                           std::unique_ptr<SerialEndpoint>& out);

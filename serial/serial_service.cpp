@@ -1,0 +1,173 @@
+// The serial service's operations: a table of open endpoints indexed by
+// PortIndex, the defaults for ports opened later, and the last OS error.
+#include "serial/serial_service.h"
+
+#include "serial/port_namespace.h"
+#include "serial/serial_endpoint.h"
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+std::array<std::unique_ptr<SerialEndpoint>, SERIAL_PORT_COUNT> open_ports;
+SerialDefaults defaults;
+int last_os_error = 0;
+
+bool valid_index(PortIndex port) { return port >= 0 && port < SERIAL_PORT_COUNT; }
+
+SerialEndpoint* endpoint_of(PortIndex port) {
+    return valid_index(port) ? open_ports[port].get() : nullptr;
+}
+
+constexpr SerialStatus NOT_OPEN = -3;
+
+} // namespace
+
+void serial_record_os_error(int error_number) { last_os_error = error_number; }
+
+const SerialDefaults& serial_defaults() { return defaults; }
+
+SerialStatus serial_attach(PortIndex port, std::unique_ptr<SerialEndpoint> endpoint) {
+    if (!valid_index(port)) {
+        return -1;
+    }
+    if (open_ports[port]) {
+        return -2;
+    }
+    open_ports[port] = std::move(endpoint);
+    return 0;
+}
+
+SerialStatus serial_reset(PortIndex port, int rx_queue_or_dtr, int tx_queue_or_rts) {
+    if (port == -1) {
+        defaults.dtr = rx_queue_or_dtr != 0 ? 1 : 0;
+        defaults.rts = tx_queue_or_rts != 0 ? 1 : 0;
+        return 0;
+    }
+    if (!valid_index(port)) {
+        return -1;
+    }
+    if (open_ports[port]) {
+        return -2;
+    }
+    std::unique_ptr<SerialEndpoint> endpoint;
+    const SerialStatus status = open_endpoint(port, defaults, endpoint);
+    if (status < 0) {
+        return status;
+    }
+    if (!endpoint) {
+        return -3;
+    }
+    open_ports[port] = std::move(endpoint);
+    return 0;
+}
+
+SerialStatus serial_set_params(PortIndex port, int parity, int stop_bits, int data_bits) {
+    if (data_bits < 5 || data_bits > 8) {
+        return -11;
+    }
+    if (parity < 0 || parity > 4 || stop_bits < 0 || stop_bits > 2) {
+        return -5;
+    }
+    if (port == -1) {
+        defaults.parity = parity;
+        defaults.stop_bits = stop_bits;
+        defaults.data_bits = data_bits;
+        return 0;
+    }
+    SerialEndpoint* endpoint = endpoint_of(port);
+    return endpoint ? endpoint->set_params(parity, stop_bits, data_bits) : NOT_OPEN;
+}
+
+SerialStatus serial_set_baud(PortIndex port, long rate) {
+    SerialEndpoint* endpoint = endpoint_of(port);
+    return endpoint ? endpoint->set_baud(rate) : NOT_OPEN;
+}
+
+SerialStatus serial_close(PortIndex port) {
+    if (!valid_index(port)) {
+        return -1;
+    }
+    if (!open_ports[port]) {
+        return NOT_OPEN;
+    }
+    open_ports[port].reset();
+    return 0;
+}
+
+SerialStatus serial_info(int selector) {
+    switch (selector) {
+    case 'V':
+        return SERIAL_SERVICE_VERSION;
+    case 'B':
+        return SERIAL_SERVICE_BUILD;
+    default:
+        return -101;
+    }
+}
+
+SerialStatus serial_info_text(char* buffer, int size) {
+    static const char text[] = "Linux termios and RFC 2217 serial service";
+    static_assert(sizeof text <= 50, "the info text must fit 49 characters");
+    if (buffer == nullptr || size < static_cast<int>(sizeof text)) {
+        return -101;
+    }
+    std::memcpy(buffer, text, sizeof text);
+    return static_cast<SerialStatus>(sizeof text - 1);
+}
+
+SerialStatus serial_error_text(char* buffer, int size) {
+    if (buffer == nullptr || size < 1) {
+        return -101;
+    }
+    std::snprintf(buffer, static_cast<size_t>(size), "%s", std::strerror(last_os_error));
+    return 0;
+}
+
+SerialStatus serial_put_byte(PortIndex port, int byte) {
+    SerialEndpoint* endpoint = endpoint_of(port);
+    return endpoint ? endpoint->put_byte(static_cast<unsigned char>(byte)) : NOT_OPEN;
+}
+
+SerialStatus serial_tx_count(PortIndex port) {
+    SerialEndpoint* endpoint = endpoint_of(port);
+    return endpoint ? endpoint->tx_count() : NOT_OPEN;
+}
+
+SerialStatus serial_rx_count(PortIndex port) {
+    SerialEndpoint* endpoint = endpoint_of(port);
+    return endpoint ? endpoint->rx_count() : NOT_OPEN;
+}
+
+SerialStatus serial_get_byte(PortIndex port) {
+    SerialEndpoint* endpoint = endpoint_of(port);
+    return endpoint ? endpoint->get_byte() : NOT_OPEN;
+}
+
+SerialStatus serial_rx_clear(PortIndex port) {
+    SerialEndpoint* endpoint = endpoint_of(port);
+    return endpoint ? endpoint->rx_clear() : NOT_OPEN;
+}
+
+SerialStatus serial_cts(PortIndex port) {
+    SerialEndpoint* endpoint = endpoint_of(port);
+    return endpoint ? endpoint->cts() : NOT_OPEN;
+}
+
+SerialStatus serial_rts(PortIndex port, int command) {
+    SerialEndpoint* endpoint = endpoint_of(port);
+    if (!endpoint) {
+        return NOT_OPEN;
+    }
+    switch (command) {
+    case 'S':
+        return endpoint->set_rts(true);
+    case 'C':
+        return endpoint->set_rts(false);
+    default:
+        return -101;
+    }
+}

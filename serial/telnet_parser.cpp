@@ -1,0 +1,1 @@
+#include "serial/telnet_parser.h"

@@ -1,0 +1,148 @@
+"""Shared fixtures for the black-box suites: the real binaries, a port directory
+of the test's own, pseudo-terminal ports and the simulated board."""
+import json
+import os
+import pty
+import shutil
+import subprocess
+import tempfile
+import time
+
+import pexpect
+import pytest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+BIN_DIR = os.environ.get("ZORVIDLK_BIN_DIR", os.path.join(HERE, "..", "..", "build", "bin"))
+PROGRAM = os.path.join(BIN_DIR, "zorvidlk")
+SIMULATOR = os.path.join(BIN_DIR, "zorvidlk-sim")
+
+
+@pytest.fixture
+def port_dir():
+    """A short private directory that serves as ZORVIDLK_PORT_DIR."""
+    path = tempfile.mkdtemp(prefix="zv", dir="/tmp")
+    yield path
+    shutil.rmtree(path, ignore_errors=True)
+
+
+def program_env(port_dir, **extra):
+    env = dict(os.environ)
+    env["ZORVIDLK_PORT_DIR"] = port_dir
+    env.setdefault("TERM", "xterm")
+    env.update(extra)
+    return env
+
+
+class PtyPort:
+    """A pseudo-terminal placed in the port directory as COM<n>; the test holds the master."""
+
+    def __init__(self, port_dir, com):
+        self.master, slave = pty.openpty()
+        self.slave_path = os.ttyname(slave)
+        os.close(slave)
+        self.path = os.path.join(port_dir, "COM%d" % com)
+        os.symlink(self.slave_path, self.path)
+
+    def close(self):
+        try:
+            os.close(self.master)
+        except OSError:
+            pass
+
+
+@pytest.fixture
+def pty_port(port_dir):
+    """Factory: pty_port(n) puts a pseudo-terminal at COM<n>."""
+    ports = []
+
+    def make(com=1):
+        port = PtyPort(port_dir, com)
+        ports.append(port)
+        return port
+
+    yield make
+    for port in ports:
+        port.close()
+
+
+def run_program(args, port_dir, timeout=30, input_bytes=None):
+    """Runs the program to its end without a terminal; returns CompletedProcess (bytes)."""
+    return subprocess.run([PROGRAM] + list(args), input=input_bytes,
+                          stdin=None if input_bytes is not None else subprocess.DEVNULL,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          env=program_env(port_dir), timeout=timeout)
+
+
+def spawn_program(args, port_dir, timeout=10, **kwargs):
+    """Starts the program on a pseudo-terminal (pexpect, bytes mode)."""
+    return pexpect.spawn(PROGRAM, list(args), env=program_env(port_dir), timeout=timeout,
+                         **kwargs)
+
+
+class Simulator:
+    """zorvidlk-sim serving COM<n> of a port directory, with its event log."""
+
+    def __init__(self, port_dir, com=1, args=(), tcp=False):
+        self.socket_path = os.path.join(port_dir, "COM%d" % com)
+        self.events_path = os.path.join(port_dir, "events-%d.jsonl" % com)
+        command = [SIMULATOR, "--socket", self.socket_path, "--events", self.events_path]
+        if tcp:
+            command += ["--tcp", "127.0.0.1:0"]
+        command += list(args)
+        self.process = subprocess.Popen(command, stdin=subprocess.DEVNULL,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        line = self.process.stderr.readline().decode(errors="replace")
+        if "ready on" not in line:
+            self.stop()
+            raise RuntimeError("simulator did not start: %r" % line)
+        self.ready_line = line.strip()
+        self.tcp_port = None
+        if tcp and "tcp 127.0.0.1:" in line:
+            self.tcp_port = int(line.rsplit(":", 1)[1].split()[0])
+
+    def events(self, kind=None):
+        result = []
+        try:
+            with open(self.events_path) as stream:
+                for line in stream:
+                    line = line.strip()
+                    if line:
+                        event = json.loads(line)
+                        if kind is None or event.get("event") == kind:
+                            result.append(event)
+        except FileNotFoundError:
+            pass
+        return result
+
+    def wait_for_event(self, predicate, timeout=5.0):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            for event in self.events():
+                if predicate(event):
+                    return event
+            time.sleep(0.02)
+        return None
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+
+
+@pytest.fixture
+def simulator(port_dir):
+    """Factory: simulator(com=1, args=[...]) starts a board on COM<com>."""
+    started = []
+
+    def start(com=1, args=(), tcp=False):
+        sim = Simulator(port_dir, com, args, tcp)
+        started.append(sim)
+        return sim
+
+    yield start
+    for sim in started:
+        sim.stop()
