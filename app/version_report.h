@@ -1,0 +1,7 @@
+// The -v request: how this program was built and which serial service it uses.
+#pragma once
+
+#include <cstdio>
+
+// "WSC  version %d.%d.%d (Build %d)" and the build's compiler and language lines.
+void write_version_report(std::FILE* out);

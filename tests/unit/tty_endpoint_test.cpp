@@ -1,0 +1,190 @@
+#include "serial/tty_endpoint.h"
+
+#include "platform/clock.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/file.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+// A pseudo-terminal: the test plays the far end on the master side.
+struct Pty {
+    int master = -1;
+    std::string slave_path;
+
+    Pty() {
+        int slave = -1;
+        char name[64];
+        if (openpty(&master, &slave, name, nullptr, nullptr) == 0) {
+            slave_path = name;
+            close(slave);
+        }
+    }
+    ~Pty() { close_master(); }
+    void close_master() {
+        if (master >= 0) {
+            close(master);
+            master = -1;
+        }
+    }
+    termios settings() const {
+        termios t{};
+        tcgetattr(master, &t);
+        return t;
+    }
+};
+
+// rx_count once the bytes the master wrote have crossed the pty (bounded wait).
+int wait_rx(SerialEndpoint& port, int wanted) {
+    const int64_t deadline = monotonic_ms() + 2000;
+    int count = port.rx_count();
+    while (count < wanted && monotonic_ms() < deadline) {
+        usleep(1000);
+        count = port.rx_count();
+    }
+    return count;
+}
+
+class TtyEndpointTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_GE(pty.master, 0);
+        ASSERT_EQ(tty_open(pty.slave_path, SerialDefaults{}, port), 0);
+        ASSERT_TRUE(port);
+    }
+    Pty pty;
+    std::unique_ptr<SerialEndpoint> port;
+};
+
+} // namespace
+
+TEST_F(TtyEndpointTest, OpensRaw8N1WithoutFlowControl) {
+    const termios t = pty.settings();
+    EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0U);
+    EXPECT_EQ(t.c_cflag & (CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD));
+    EXPECT_EQ(t.c_iflag & (IXON | IXOFF | ICRNL), 0U);
+    EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0U);
+    EXPECT_EQ(t.c_oflag & OPOST, 0U);
+}
+
+TEST_F(TtyEndpointTest, BaudRatesAreCheckedAndApplied) {
+    EXPECT_EQ(port->set_baud(9600), 0);
+    EXPECT_EQ(cfgetospeed(&static_cast<const termios&>(pty.settings())), B9600);
+    EXPECT_EQ(port->set_baud(115200), 0);
+    EXPECT_EQ(cfgetispeed(&static_cast<const termios&>(pty.settings())), B115200);
+    for (long rate : {0L, -9600L, 12345L, 9601L}) {
+        EXPECT_EQ(port->set_baud(rate), -12) << rate;
+    }
+    EXPECT_EQ(cfgetospeed(&static_cast<const termios&>(pty.settings())), B115200);
+}
+
+TEST_F(TtyEndpointTest, BytesBothWays) {
+    ASSERT_EQ(write(pty.master, "abc", 3), 3);
+    EXPECT_EQ(wait_rx(*port, 3), 3);
+    EXPECT_EQ(port->get_byte(), 'a');
+    EXPECT_EQ(port->rx_count(), 2);
+    EXPECT_EQ(port->get_byte(), 'b');
+    EXPECT_EQ(port->get_byte(), 'c');
+    EXPECT_EQ(port->rx_count(), 0);
+    EXPECT_EQ(port->get_byte(), -100);
+
+    ASSERT_EQ(write(pty.master, "\xff\x00", 2), 2);
+    EXPECT_EQ(wait_rx(*port, 2), 2);
+    EXPECT_EQ(port->get_byte(), 0xff);
+    EXPECT_EQ(port->get_byte(), 0);
+
+    EXPECT_EQ(port->put_byte('Z'), 0);
+    EXPECT_EQ(port->tx_count(), 0);
+    char echoed = 0;
+    ASSERT_EQ(read(pty.master, &echoed, 1), 1);
+    EXPECT_EQ(echoed, 'Z');
+}
+
+TEST_F(TtyEndpointTest, ReceiveClearDiscardsWaitingBytes) {
+    ASSERT_EQ(write(pty.master, "xyz", 3), 3);
+    EXPECT_EQ(wait_rx(*port, 3), 3);
+    EXPECT_EQ(port->rx_clear(), 0);
+    EXPECT_EQ(port->rx_count(), 0);
+    EXPECT_EQ(port->get_byte(), -100);
+}
+
+TEST_F(TtyEndpointTest, NoModemLinesIsNoError) {
+    EXPECT_EQ(port->set_rts(true), 0);
+    EXPECT_EQ(port->set_rts(false), 0);
+    EXPECT_EQ(port->set_dtr(true), 0);
+    EXPECT_EQ(port->cts(), 0);
+}
+
+TEST_F(TtyEndpointTest, LostDeviceReadsAsNoData) {
+    ASSERT_EQ(write(pty.master, "q", 1), 1);
+    EXPECT_EQ(wait_rx(*port, 1), 1);
+    pty.close_master();
+    EXPECT_EQ(port->rx_count(), 0);
+    EXPECT_EQ(port->get_byte(), -100);
+    EXPECT_EQ(port->cts(), 0);
+    EXPECT_EQ(port->set_rts(true), 0);
+    EXPECT_EQ(port->rx_clear(), 0);
+    EXPECT_EQ(port->tx_count(), 0);
+    EXPECT_LT(port->put_byte('x'), 0);
+}
+
+TEST_F(TtyEndpointTest, HeldPortIsBusyUntilClosed) {
+    std::unique_ptr<SerialEndpoint> second;
+    EXPECT_EQ(tty_open(pty.slave_path, SerialDefaults{}, second), -2);
+    EXPECT_FALSE(second);
+    port.reset();
+    // Closing gives the port back, with the settings it had before.
+    EXPECT_NE(pty.settings().c_lflag & ICANON, 0U);
+    EXPECT_EQ(tty_open(pty.slave_path, SerialDefaults{}, second), 0);
+}
+
+TEST(TtyOpen, LockOfAnotherOwnerMeansBusy) {
+    Pty pty;
+    ASSERT_GE(pty.master, 0);
+    const int holder = open(pty.slave_path.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(flock(holder, LOCK_EX), 0);
+    std::unique_ptr<SerialEndpoint> port;
+    EXPECT_EQ(tty_open(pty.slave_path, SerialDefaults{}, port), -2);
+    close(holder);
+    EXPECT_EQ(tty_open(pty.slave_path, SerialDefaults{}, port), 0);
+}
+
+// A pty keeps 8 data bits and no parity whatever is asked: the settings are
+// read back, and what did not take is refused.
+TEST(TtyOpen, FramingIsReadBack) {
+    Pty pty;
+    ASSERT_GE(pty.master, 0);
+    SerialDefaults defaults;
+    defaults.stop_bits = 2;
+    std::unique_ptr<SerialEndpoint> port;
+    ASSERT_EQ(tty_open(pty.slave_path, defaults, port), 0);
+    EXPECT_EQ(pty.settings().c_cflag & (CSIZE | PARENB | CSTOPB),
+              static_cast<tcflag_t>(CS8 | CSTOPB));
+    EXPECT_EQ(port->set_params(0, 0, 8), 0);
+    EXPECT_EQ(pty.settings().c_cflag & (CSIZE | PARENB | CSTOPB), static_cast<tcflag_t>(CS8));
+    // Refused by the driver (-5) or found not taken on reading back (-11).
+    EXPECT_LT(port->set_params(0, 0, 7), 0);
+    EXPECT_LT(port->set_params(2, 0, 8), 0);
+    EXPECT_EQ(pty.settings().c_cflag & (CSIZE | PARENB | CSTOPB), static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(port->set_params(0, 0, 9), -11);
+    EXPECT_EQ(port->set_params(5, 0, 8), -5);
+    port.reset();
+
+    defaults.data_bits = 7;
+    EXPECT_EQ(tty_open(pty.slave_path, defaults, port), -5);
+    EXPECT_FALSE(port);
+}
+
+TEST(TtyOpen, NoTerminalIsNoPort) {
+    std::unique_ptr<SerialEndpoint> port;
+    EXPECT_EQ(tty_open("/dev/null", SerialDefaults{}, port), -10);
+    EXPECT_EQ(tty_open("/nonexistent/COM1", SerialDefaults{}, port), -10);
+    EXPECT_FALSE(port);
+}
