@@ -1,0 +1,171 @@
+// A scripted serial port for the unit tests: the bytes the program sends are
+// recorded, the bytes it receives come from a queue the test fills, and a small
+// board model answers the acquisition's handshake (CTS after "S\r" and "g\r",
+// one transfer byte per RTS rising edge). Attach it with attach_scripted_port()
+// and close it with serial_close().
+#pragma once
+
+#include "serial/serial_endpoint.h"
+#include "serial/serial_service.h"
+
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+// What the test sets up and reads back; shared by the test and the endpoint.
+struct ScriptedLine {
+    // Results handed out by get_byte in order: bytes 0..255 or negative error
+    // results. rx_count reports the queue's length.
+    std::deque<int> rx;
+    int get_byte_calls = 0;
+    int rx_count_calls = 0;
+
+    // Every byte passed to put_byte.
+    std::string tx;
+    // tx_count: when tx_stuck is set it returns that value for ever; otherwise
+    // it reports tx_pending and then counts it down by one per call.
+    int tx_pending_per_byte = 0;
+    int tx_pending = 0;
+    bool tx_stuck = false;
+    int tx_stuck_result = 0;
+    int tx_count_calls = 0;
+
+    // Modem lines and the order of events: commands as "cmd:<text>" (without
+    // the carriage return), RTS changes as "rts:S" / "rts:C".
+    bool rts = true;
+    std::vector<std::string> events;
+
+    // Board model for the acquisition.
+    enum class Board { idle, scan_started, scan_done, data_ready };
+    Board board = Board::idle;
+    std::vector<int> transfer;                   // the bytes of the current transfer (512)
+    std::deque<std::vector<int>> next_transfers; // each "g\r" takes the next one, if any
+    size_t transfer_next = 0;                    // next byte to hand out on an RTS rise
+    int error_at_byte = -1;                      // this transfer byte comes out as error_result
+    int error_result = -103;                     // the serial service's error result
+    std::vector<int> noise_after_scan;           // queued as soon as "S\r" arrives
+    std::string command;                         // command text being received
+
+    std::vector<std::string> commands() const {
+        std::vector<std::string> found;
+        for (const std::string& event : events) {
+            if (event.rfind("cmd:", 0) == 0) {
+                found.push_back(event.substr(4));
+            }
+        }
+        return found;
+    }
+
+    void queue_text(const std::string& text) {
+        for (unsigned char byte : text) {
+            rx.push_back(byte);
+        }
+    }
+};
+
+class ScriptedPort : public SerialEndpoint {
+  public:
+    explicit ScriptedPort(std::shared_ptr<ScriptedLine> line) : line_(std::move(line)) {}
+
+    SerialStatus set_baud(long) override { return 0; }
+    SerialStatus set_params(int, int, int) override { return 0; }
+
+    SerialStatus put_byte(unsigned char byte) override {
+        line_->tx.push_back(static_cast<char>(byte));
+        line_->tx_pending += line_->tx_pending_per_byte;
+        if (byte == '\r') {
+            line_->events.push_back("cmd:" + line_->command);
+            board_command(line_->command);
+            line_->command.clear();
+        } else {
+            line_->command.push_back(static_cast<char>(byte));
+        }
+        return 0;
+    }
+
+    SerialStatus tx_count() override {
+        ++line_->tx_count_calls;
+        if (line_->tx_stuck) {
+            return line_->tx_stuck_result;
+        }
+        if (line_->tx_pending > 0) {
+            return line_->tx_pending--;
+        }
+        return 0;
+    }
+
+    SerialStatus rx_count() override {
+        ++line_->rx_count_calls;
+        return static_cast<SerialStatus>(line_->rx.size());
+    }
+
+    SerialStatus get_byte() override {
+        ++line_->get_byte_calls;
+        if (line_->rx.empty()) {
+            return -100;
+        }
+        const int result = line_->rx.front();
+        line_->rx.pop_front();
+        return result;
+    }
+
+    SerialStatus rx_clear() override {
+        line_->rx.clear();
+        return 0;
+    }
+
+    SerialStatus cts() override {
+        switch (line_->board) {
+        case ScriptedLine::Board::scan_started:
+            line_->board = ScriptedLine::Board::scan_done; // released at the next look
+            return 1;
+        case ScriptedLine::Board::data_ready:
+            return line_->transfer_next < line_->transfer.size() ? 1 : 0;
+        default:
+            return 0;
+        }
+    }
+
+    SerialStatus set_rts(bool on) override {
+        const bool rising = on && !line_->rts;
+        line_->rts = on;
+        line_->events.push_back(on ? "rts:S" : "rts:C");
+        if (rising && line_->board == ScriptedLine::Board::data_ready &&
+            line_->transfer_next < line_->transfer.size()) {
+            const size_t index = line_->transfer_next++;
+            line_->rx.push_back(static_cast<int>(index) == line_->error_at_byte
+                                    ? line_->error_result
+                                    : line_->transfer[index]);
+        }
+        return 0;
+    }
+
+    SerialStatus set_dtr(bool) override { return 0; }
+
+  private:
+    void board_command(const std::string& text) {
+        if (text == "S") {
+            line_->board = ScriptedLine::Board::scan_started;
+            line_->rx.insert(line_->rx.end(), line_->noise_after_scan.begin(),
+                             line_->noise_after_scan.end());
+        } else if (text == "g" && line_->board == ScriptedLine::Board::scan_done) {
+            line_->board = ScriptedLine::Board::data_ready;
+            if (!line_->next_transfers.empty()) {
+                line_->transfer = std::move(line_->next_transfers.front());
+                line_->next_transfers.pop_front();
+            }
+            line_->transfer_next = 0;
+        }
+    }
+
+    std::shared_ptr<ScriptedLine> line_;
+};
+
+inline std::shared_ptr<ScriptedLine> attach_scripted_port(PortIndex port) {
+    auto line = std::make_shared<ScriptedLine>();
+    if (serial_attach(port, std::make_unique<ScriptedPort>(line)) < 0) {
+        return nullptr;
+    }
+    return line;
+}
