@@ -1,6 +1,355 @@
+// The client side of RFC 2217 on a Unix-domain socket. Nothing here waits
+// once the port is open: RTS changes are sent without awaiting the answer,
+// and every query first drains the socket without blocking through the Telnet
+// parser, then answers from the received bytes and the last CTS state.
 #include "serial/rfc2217_endpoint.h"
 
-SerialStatus rfc2217_open(const std::string&, const SerialDefaults&,
-                          std::unique_ptr<SerialEndpoint>&) {
-    return -13;
+#include "platform/clock.h"
+#include "serial/telnet_parser.h"
+
+#include <array>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <deque>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int64_t NEGOTIATION_LIMIT_MS = 1000;
+// The rate sent while negotiating; the caller sets its own right after.
+constexpr long OPENING_BAUD = 115200;
+// Received data beyond this is dropped, like a receive queue overrun.
+constexpr size_t MAX_RECEIVED = 64 * 1024;
+// One query reads at most this much, so a peer that floods cannot hold it.
+constexpr size_t MAX_DRAIN = 64 * 1024;
+// Both edges of CTS: the state bit and the changed bit.
+constexpr uint8_t MODEM_STATE_MASK = telnet::MODEM_CTS | telnet::MODEM_CTS_CHANGED;
+
+constexpr std::array<long, 17> BAUD_RATES = {110,    300,    600,    1200,   2400,  4800,
+                                             9600,   14400,  19200,  38400,  57600, 115200,
+                                             128000, 230400, 256000, 460800, 921600};
+
+bool supported_baud(long rate) {
+    for (const long supported : BAUD_RATES) {
+        if (supported == rate) {
+            return true;
+        }
+    }
+    return false;
+}
+
+class Rfc2217Endpoint final : public SerialEndpoint {
+  public:
+    explicit Rfc2217Endpoint(int fd) : fd_(fd) {}
+    ~Rfc2217Endpoint() override {
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+    }
+    Rfc2217Endpoint(const Rfc2217Endpoint&) = delete;
+    Rfc2217Endpoint& operator=(const Rfc2217Endpoint&) = delete;
+
+    SerialStatus negotiate(const SerialDefaults& defaults);
+
+    SerialStatus set_baud(long rate) override;
+    SerialStatus set_params(int parity, int stop_bits, int data_bits) override;
+    SerialStatus put_byte(unsigned char byte) override;
+    SerialStatus tx_count() override;
+    SerialStatus rx_count() override;
+    SerialStatus get_byte() override;
+    SerialStatus rx_clear() override;
+    SerialStatus cts() override;
+    SerialStatus set_rts(bool on) override;
+    SerialStatus set_dtr(bool on) override;
+
+  private:
+    void send_com_port(uint8_t command, const uint8_t* value, size_t size);
+    void send_com_port_byte(uint8_t command, uint8_t value) { send_com_port(command, &value, 1); }
+    void send_baud(long rate);
+    void send_params(int parity, int stop_bits, int data_bits);
+    void flush();
+    void drain();
+    void handle(const TelnetItem& item);
+    void lose_peer();
+    // Waits for input or room to send until the deadline; false on time-out.
+    bool wait_until(int64_t deadline_ms);
+
+    int fd_;
+    bool gone_ = false;
+    bool cts_ = false;
+    bool baud_answered_ = false;
+    TelnetParser parser_;
+    TelnetNegotiation negotiation_;
+    std::deque<uint8_t> received_;
+    TelnetBytes out_;
+    size_t out_head_ = 0;
+};
+
+void Rfc2217Endpoint::lose_peer() {
+    gone_ = true;
+    cts_ = false;
+    out_.clear();
+    out_head_ = 0;
+}
+
+void Rfc2217Endpoint::flush() {
+    while (!gone_ && out_head_ < out_.size()) {
+        const ssize_t sent = send(fd_, out_.data() + out_head_, out_.size() - out_head_,
+                                  MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent > 0) {
+            out_head_ += static_cast<size_t>(sent);
+        } else if (sent < 0 && errno == EINTR) {
+            continue;
+        } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            return;
+        } else {
+            lose_peer();
+            return;
+        }
+    }
+    out_.clear();
+    out_head_ = 0;
+}
+
+void Rfc2217Endpoint::handle(const TelnetItem& item) {
+    switch (item.kind) {
+    case TelnetItemKind::none:
+        break;
+    case TelnetItemKind::data:
+        if (received_.size() < MAX_RECEIVED) {
+            received_.push_back(item.byte);
+        }
+        break;
+    case TelnetItemKind::option:
+        telnet_negotiation_answer(negotiation_, item.byte, item.option, out_);
+        break;
+    case TelnetItemKind::com_port:
+        if (item.byte == telnet::CP_NOTIFY_MODEMSTATE + telnet::SERVER_OFFSET &&
+            item.value_size >= 1) {
+            cts_ = (item.value[0] & telnet::MODEM_CTS) != 0;
+        } else if (item.byte == telnet::CP_SET_BAUDRATE + telnet::SERVER_OFFSET) {
+            baud_answered_ = true;
+        }
+        // Other answers (SET-CONTROL and the rest) carry nothing we wait for.
+        break;
+    }
+}
+
+void Rfc2217Endpoint::drain() {
+    std::array<uint8_t, 4096> buffer; // filled by recv
+    size_t total = 0;
+    while (!gone_ && total < MAX_DRAIN) {
+        const ssize_t got = recv(fd_, buffer.data(), buffer.size(), MSG_DONTWAIT);
+        if (got > 0) {
+            total += static_cast<size_t>(got);
+            for (ssize_t i = 0; i < got; ++i) {
+                handle(telnet_feed(parser_, buffer[static_cast<size_t>(i)]));
+            }
+            if (static_cast<size_t>(got) < buffer.size()) {
+                break;
+            }
+        } else if (got < 0 && errno == EINTR) {
+            continue;
+        } else if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            break;
+        } else {
+            lose_peer();
+        }
+    }
+    // Answers to the peer's option requests go out at once.
+    flush();
+}
+
+void Rfc2217Endpoint::send_com_port(uint8_t command, const uint8_t* value, size_t size) {
+    if (!gone_) {
+        telnet_append_com_port(out_, command, value, size);
+    }
+}
+
+void Rfc2217Endpoint::send_baud(long rate) {
+    const auto value = static_cast<uint32_t>(rate);
+    const uint8_t bytes[4] = {static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16),
+                              static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
+    send_com_port(telnet::CP_SET_BAUDRATE, bytes, sizeof bytes);
+}
+
+void Rfc2217Endpoint::send_params(int parity, int stop_bits, int data_bits) {
+    // The service numbers parity none/odd/even/mark/space 0..4 and stop bits
+    // one/one and a half/two 0..2; RFC 2217 numbers them 1..5 and 1, 3, 2.
+    static constexpr uint8_t STOP_SIZES[] = {1, 3, 2};
+    send_com_port_byte(telnet::CP_SET_DATASIZE, static_cast<uint8_t>(data_bits));
+    send_com_port_byte(telnet::CP_SET_PARITY, static_cast<uint8_t>(parity + 1));
+    send_com_port_byte(telnet::CP_SET_STOPSIZE, STOP_SIZES[stop_bits]);
+}
+
+bool Rfc2217Endpoint::wait_until(int64_t deadline_ms) {
+    const int64_t remaining = deadline_ms - monotonic_ms();
+    if (remaining <= 0) {
+        return false;
+    }
+    pollfd watch{fd_, static_cast<short>(POLLIN | (out_head_ < out_.size() ? POLLOUT : 0)), 0};
+    poll(&watch, 1, static_cast<int>(remaining));
+    return true;
+}
+
+SerialStatus Rfc2217Endpoint::negotiate(const SerialDefaults& defaults) {
+    const int64_t deadline = monotonic_ms() + NEGOTIATION_LIMIT_MS;
+    telnet_negotiation_start(negotiation_, out_);
+    flush();
+    // First the option itself: the server agrees to COM-PORT-OPTION.
+    while (!telnet_peer_does(negotiation_, telnet::OPT_COM_PORT) &&
+           !telnet_peer_will(negotiation_, telnet::OPT_COM_PORT)) {
+        if (gone_) {
+            return -2;
+        }
+        if (!wait_until(deadline)) {
+            return -13;
+        }
+        flush();
+        drain();
+    }
+    if (gone_) {
+        return -2;
+    }
+    // Then the line: rate, framing, no flow control, CTS reporting, the
+    // current modem state, DTR and RTS. The answer to the rate completes it.
+    send_baud(OPENING_BAUD);
+    send_params(defaults.parity, defaults.stop_bits, defaults.data_bits);
+    send_com_port_byte(telnet::CP_SET_CONTROL, telnet::CONTROL_NO_FLOW);
+    send_com_port_byte(telnet::CP_SET_MODEMSTATE_MASK, MODEM_STATE_MASK);
+    send_com_port(telnet::CP_NOTIFY_MODEMSTATE, nullptr, 0);
+    send_com_port_byte(telnet::CP_SET_CONTROL,
+                       defaults.dtr != 0 ? telnet::CONTROL_DTR_ON : telnet::CONTROL_DTR_OFF);
+    send_com_port_byte(telnet::CP_SET_CONTROL,
+                       defaults.rts != 0 ? telnet::CONTROL_RTS_ON : telnet::CONTROL_RTS_OFF);
+    flush();
+    while (!baud_answered_) {
+        if (gone_) {
+            return -2;
+        }
+        if (!wait_until(deadline)) {
+            return -13;
+        }
+        flush();
+        drain();
+    }
+    return gone_ ? -2 : 0;
+}
+
+SerialStatus Rfc2217Endpoint::set_baud(long rate) {
+    if (!supported_baud(rate)) {
+        return -12;
+    }
+    send_baud(rate);
+    flush();
+    return 0;
+}
+
+SerialStatus Rfc2217Endpoint::set_params(int parity, int stop_bits, int data_bits) {
+    if (parity < 0 || parity > 4 || stop_bits < 0 || stop_bits > 2 || data_bits < 5 ||
+        data_bits > 8) {
+        return -5;
+    }
+    send_params(parity, stop_bits, data_bits);
+    flush();
+    return 0;
+}
+
+SerialStatus Rfc2217Endpoint::put_byte(unsigned char byte) {
+    if (!gone_) {
+        telnet_append_data(out_, &byte, 1);
+        flush();
+    }
+    return 0;
+}
+
+SerialStatus Rfc2217Endpoint::tx_count() {
+    flush();
+    drain();
+    const size_t waiting = out_.size() - out_head_;
+    return waiting > INT_MAX ? INT_MAX : static_cast<SerialStatus>(waiting);
+}
+
+SerialStatus Rfc2217Endpoint::rx_count() {
+    flush();
+    drain();
+    return static_cast<SerialStatus>(received_.size());
+}
+
+SerialStatus Rfc2217Endpoint::get_byte() {
+    if (received_.empty()) {
+        return -100;
+    }
+    const uint8_t byte = received_.front();
+    received_.pop_front();
+    return byte;
+}
+
+SerialStatus Rfc2217Endpoint::rx_clear() {
+    flush();
+    drain();
+    received_.clear();
+    return 0;
+}
+
+SerialStatus Rfc2217Endpoint::cts() {
+    flush();
+    drain();
+    return cts_ && !gone_ ? 1 : 0;
+}
+
+SerialStatus Rfc2217Endpoint::set_rts(bool on) {
+    send_com_port_byte(telnet::CP_SET_CONTROL,
+                       on ? telnet::CONTROL_RTS_ON : telnet::CONTROL_RTS_OFF);
+    flush();
+    return 0;
+}
+
+SerialStatus Rfc2217Endpoint::set_dtr(bool on) {
+    send_com_port_byte(telnet::CP_SET_CONTROL,
+                       on ? telnet::CONTROL_DTR_ON : telnet::CONTROL_DTR_OFF);
+    flush();
+    return 0;
+}
+
+} // namespace
+
+SerialStatus rfc2217_open(const std::string& socket_path, const SerialDefaults& defaults,
+                          std::unique_ptr<SerialEndpoint>& out) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (socket_path.empty() || socket_path.size() >= sizeof address.sun_path) {
+        // A Unix socket address holds at most 107 bytes of path.
+        serial_record_os_error(socket_path.empty() ? EINVAL : ENAMETOOLONG);
+        return -103;
+    }
+    std::memcpy(address.sun_path, socket_path.c_str(), socket_path.size() + 1);
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        serial_record_os_error(errno);
+        return -103;
+    }
+    auto endpoint = std::make_unique<Rfc2217Endpoint>(fd);
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        const int error_number = errno;
+        switch (error_number) {
+        case ECONNREFUSED: // a socket file nobody serves
+        case ENOENT:
+        case EAGAIN: // the server does not take connections
+            return -13;
+        default:
+            serial_record_os_error(error_number);
+            return -103;
+        }
+    }
+    const SerialStatus status = endpoint->negotiate(defaults);
+    if (status < 0) {
+        return status;
+    }
+    out = std::move(endpoint);
+    return 0;
 }

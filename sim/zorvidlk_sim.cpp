@@ -1,1 +1,303 @@
-int main() { return 0; }
+// zorvidlk-sim: the simulated board, served over RFC 2217 to one client at a
+// time. One thread, one poll loop; timers are deadlines on the monotonic clock
+// (scan end, the next byte's stop bit, a delayed reply, noise).
+#include "platform/clock.h"
+#include "sim/board.h"
+#include "sim/events.h"
+#include "sim/line_stream.h"
+#include "sim/listener.h"
+#include "sim/options.h"
+#include "sim/rfc2217_server.h"
+
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+volatile sig_atomic_t stop_requested = 0;
+
+void on_stop_signal(int) {
+    stop_requested = 1;
+}
+
+// Output the client has not taken yet beyond this much means it stopped reading.
+constexpr size_t MAX_PENDING = 1U << 20;
+constexpr size_t READ_CHUNK = 4096;
+constexpr int64_t SPIN_LIMIT_NS = 200'000;
+// How long after the client's last message the loop keeps polling during a
+// transfer: the next RTS edge normally follows within a byte time (87 us at
+// 115200 baud); a client that takes longer is not running, and spinning would
+// only take the processor from it.
+constexpr int64_t TRANSFER_SPIN_NS = 300'000;
+
+struct Client {
+    int fd = -1;
+    TelnetBytes pending;
+    size_t pending_head = 0;
+    Rfc2217Session session;
+};
+
+struct Simulator {
+    int unix_fd = -1;
+    int tcp_fd = -1;
+    Client client;
+    Board board;
+    LineStream line;
+    EventLog events;
+    int64_t last_input_ns = 0; // when the client last sent something
+};
+
+int64_t now_ns() {
+    return monotonic_us() * 1000;
+}
+
+void drop_client(Simulator& sim) {
+    if (sim.client.fd < 0) {
+        return;
+    }
+    close(sim.client.fd);
+    sim.client.fd = -1;
+    sim.client.pending.clear();
+    sim.client.pending_head = 0;
+    board_client_gone(sim.board);
+    line_reset(sim.line, SIM_DEFAULT_BAUD);
+    event_client(sim.events, "gone");
+}
+
+// Sends what the socket takes now; false when the client is gone.
+bool flush_client(Client& client) {
+    while (client.pending_head < client.pending.size()) {
+        const ssize_t sent =
+            send(client.fd, client.pending.data() + client.pending_head,
+                 client.pending.size() - client.pending_head, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent > 0) {
+            client.pending_head += static_cast<size_t>(sent);
+            continue;
+        }
+        if (sent < 0 && errno == EINTR) {
+            continue;
+        }
+        if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            return client.pending.size() - client.pending_head <= MAX_PENDING;
+        }
+        return false;
+    }
+    client.pending.clear();
+    client.pending_head = 0;
+    return true;
+}
+
+void accept_on(Simulator& sim, int listen_fd) {
+    const int fd = accept_connection(listen_fd);
+    if (fd < 0) {
+        return;
+    }
+    if (sim.client.fd >= 0) {
+        // One client at a time: a second one is closed at once.
+        close(fd);
+        return;
+    }
+    sim.client.fd = fd;
+    sim.client.pending.clear();
+    sim.client.pending_head = 0;
+    session_start(sim.client.session, sim.line, sim.client.pending);
+    BoardIo io{sim.line, sim.events, monotonic_us()};
+    board_client_connected(sim.board, io);
+    event_client(sim.events, "connected");
+}
+
+void read_client(Simulator& sim) {
+    std::array<uint8_t, READ_CHUNK> buffer{};
+    for (;;) {
+        const ssize_t got = recv(sim.client.fd, buffer.data(), buffer.size(), MSG_DONTWAIT);
+        if (got > 0) {
+            sim.last_input_ns = now_ns();
+            BoardIo io{sim.line, sim.events, monotonic_us()};
+            session_receive(sim.client.session, buffer.data(), static_cast<size_t>(got), sim.board,
+                            io, sim.client.pending);
+            if (static_cast<size_t>(got) < buffer.size()) {
+                return;
+            }
+            continue;
+        }
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            return;
+        }
+        drop_client(sim);
+        return;
+    }
+}
+
+// Runs what is due and sends it; the next deadline in nanoseconds, -1 for none.
+int64_t run_due(Simulator& sim) {
+    const int64_t now = now_ns();
+    BoardIo io{sim.line, sim.events, now / 1000};
+    board_tick(sim.board, io);
+    if (sim.client.fd >= 0) {
+        const bool disconnect = line_emit_due(sim.line, now, sim.client.pending);
+        if (!flush_client(sim.client) || disconnect) {
+            drop_client(sim);
+        }
+    }
+    int64_t next = sim.client.fd >= 0 ? line_next_due_ns(sim.line) : -1;
+    const int64_t board_next = board_next_deadline_us(sim.board);
+    if (board_next >= 0 && (next < 0 || board_next * 1000 < next)) {
+        next = board_next * 1000;
+    }
+    return next;
+}
+
+void serve(Simulator& sim, const sigset_t& wait_mask) {
+    while (stop_requested == 0) {
+        const int64_t next = run_due(sim);
+        std::array<pollfd, 3> fds{};
+        nfds_t count = 0;
+        for (const int fd : {sim.unix_fd, sim.tcp_fd}) {
+            if (fd >= 0) {
+                fds[count++] = pollfd{fd, POLLIN, 0};
+            }
+        }
+        const nfds_t client_slot = count;
+        if (sim.client.fd >= 0) {
+            const short events = static_cast<short>(
+                POLLIN | (sim.client.pending.size() > sim.client.pending_head ? POLLOUT : 0));
+            fds[count++] = pollfd{sim.client.fd, events, 0};
+        }
+        timespec timeout{};
+        if (next >= 0) {
+            // A kernel wake-up comes tens of microseconds late: sleep through
+            // long waits, and poll without sleeping through the last stretch
+            // (a byte's stop bit at 115200 baud is 87 us away).
+            const int64_t wait = next - now_ns() - SPIN_LIMIT_NS / 2;
+            if (wait > SPIN_LIMIT_NS / 2) {
+                timeout.tv_sec = static_cast<time_t>(wait / 1'000'000'000);
+                timeout.tv_nsec = static_cast<long>(wait % 1'000'000'000);
+            }
+        }
+        // While a transfer runs, the next RTS edge is due within microseconds:
+        // a wake-up from a blocking poll would add 20-50 us to every byte, so
+        // the loop polls without sleeping for a short while after each message.
+        const bool awaiting_edge = sim.board.phase == BoardPhase::transfer && !sim.board.stalled &&
+                                   now_ns() - sim.last_input_ns < TRANSFER_SPIN_NS;
+        const timespec no_wait{};
+        const int ready =
+            ppoll(fds.data(), count, awaiting_edge ? &no_wait : (next >= 0 ? &timeout : nullptr),
+                  &wait_mask);
+        if (ready <= 0) {
+            continue;
+        }
+        if (sim.client.fd >= 0 && fds[client_slot].revents != 0) {
+            read_client(sim);
+        }
+        for (nfds_t i = 0; i < client_slot; ++i) {
+            if ((fds[i].revents & POLLIN) != 0) {
+                accept_on(sim, fds[i].fd);
+            }
+        }
+    }
+}
+
+// Listens on the socket path and on TCP as the options say; `ready`
+// receives what the ready line names.
+bool open_listeners(Simulator& sim, const SimOptions& options, std::string& ready,
+                    std::string& error) {
+    if (!options.socket_path.empty()) {
+        sim.unix_fd = listen_unix(options.socket_path, error);
+        if (sim.unix_fd < 0) {
+            return false;
+        }
+        ready += " " + options.socket_path;
+    }
+    if (options.tcp) {
+        uint16_t port = 0;
+        sim.tcp_fd = listen_tcp(options.tcp_host, options.tcp_port, port, error);
+        if (sim.tcp_fd < 0) {
+            return false;
+        }
+        ready += " tcp " + options.tcp_host + ":" + std::to_string(port);
+    }
+    return true;
+}
+
+void close_listeners(Simulator& sim, const SimOptions& options) {
+    if (sim.tcp_fd >= 0) {
+        close(sim.tcp_fd);
+        sim.tcp_fd = -1;
+    }
+    if (sim.unix_fd >= 0) {
+        close(sim.unix_fd);
+        sim.unix_fd = -1;
+        unlink(options.socket_path.c_str());
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    SimOptions options;
+    const int parsed = parse_sim_options(argc, argv, options);
+    if (parsed != 0) {
+        return parsed > 0 ? 0 : 2;
+    }
+
+    // SIGINT and SIGTERM are only let through while the loop waits in ppoll,
+    // so they end it between two steps; writes never raise SIGPIPE.
+    sigset_t stop_signals;
+    sigemptyset(&stop_signals);
+    sigaddset(&stop_signals, SIGINT);
+    sigaddset(&stop_signals, SIGTERM);
+    sigset_t wait_mask;
+    sigprocmask(SIG_BLOCK, &stop_signals, &wait_mask);
+    sigdelset(&wait_mask, SIGINT);
+    sigdelset(&wait_mask, SIGTERM);
+    struct sigaction action {};
+    action.sa_handler = on_stop_signal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+    // Deadlines a few microseconds apart must not be merged by the kernel.
+    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+
+    Simulator sim;
+    std::string ready;
+    std::string error;
+    if (!open_listeners(sim, options, ready, error)) {
+        std::fprintf(stderr, "zorvidlk-sim: %s\n", error.c_str());
+        close_listeners(sim, options);
+        return 1;
+    }
+    // Opened only now: a simulator that cannot start leaves the log of the
+    // one already serving this socket alone.
+    if (!options.events_path.empty() &&
+        !events_open(sim.events, options.events_path, monotonic_us())) {
+        std::perror(("zorvidlk-sim: " + options.events_path).c_str());
+        close_listeners(sim, options);
+        return 1;
+    }
+    sim.events.start_us = monotonic_us();
+    board_init(sim.board, options.firmware, options.seed);
+    sim.board.faults = options.faults;
+    line_reset(sim.line, SIM_DEFAULT_BAUD);
+    std::fprintf(stderr, "zorvidlk-sim: ready on%s\n", ready.c_str());
+    std::fflush(stderr);
+
+    serve(sim, wait_mask);
+
+    if (sim.client.fd >= 0) {
+        close(sim.client.fd);
+    }
+    close_listeners(sim, options);
+    events_close(sim.events);
+    return 0;
+}

@@ -164,3 +164,23 @@ def run_programs_together(runs, timeout=60):
         out, err = process.communicate(timeout=timeout)
         results.append((process.returncode, out, err, time.monotonic() - begin))
     return results
+
+
+@pytest.fixture
+def board(port_dir, simulator):
+    """Factory: board(sim_args, baud) starts the simulated board on COM1 and the
+    program on it (board_session.BoardSession); returns (sim, session).
+    Sessions are closed before the boards stop."""
+    from board_session import BoardSession
+
+    sessions = []
+
+    def start(sim_args=(), baud="115200"):
+        sim = simulator(1, list(sim_args))
+        session = BoardSession(port_dir, 1, baud)
+        sessions.append(session)
+        return sim, session
+
+    yield start
+    for session in sessions:
+        session.close()

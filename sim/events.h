@@ -1,0 +1,24 @@
+// The event log: one JSON object a line, flushed as it happens, so a test can
+// follow what the board saw and did. Each object has "t" (seconds since the
+// simulator started, monotonic) and "event".
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+struct EventLog {
+    std::FILE* file = nullptr; // none: events are not written
+    int64_t start_us = 0;
+};
+
+// Opens (truncates) the log file; false when it cannot be created.
+bool events_open(EventLog& log, const std::string& path, int64_t start_us);
+void events_close(EventLog& log);
+
+void event_command(EventLog& log, const std::string& text);
+void event_led(EventLog& log, int led, bool on);
+void event_spectrum(EventLog& log, uint32_t scan, const std::array<uint16_t, 256>& values);
+void event_fault(EventLog& log, const char* name);
+void event_client(EventLog& log, const char* state);

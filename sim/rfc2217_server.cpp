@@ -1,0 +1,179 @@
+#include "sim/rfc2217_server.h"
+
+namespace {
+
+void answer(TelnetBytes& wire, uint8_t command, const uint8_t* value, size_t size) {
+    telnet_append_com_port(wire, static_cast<uint8_t>(command + telnet::SERVER_OFFSET), value,
+                           size);
+}
+
+void answer_byte(TelnetBytes& wire, uint8_t command, uint8_t value) {
+    answer(wire, command, &value, 1);
+}
+
+void send_modem_state(TelnetBytes& wire, const LineStream& line) {
+    answer_byte(wire, telnet::CP_NOTIFY_MODEMSTATE,
+                line_modem_state(line.cts, false) & line.modem_mask);
+}
+
+void set_baud(Rfc2217Session& session, const uint8_t* value, size_t size, LineStream& line,
+              TelnetBytes& wire) {
+    if (size == 4) {
+        const unsigned long rate = (static_cast<unsigned long>(value[0]) << 24) |
+                                   (static_cast<unsigned long>(value[1]) << 16) |
+                                   (static_cast<unsigned long>(value[2]) << 8) | value[3];
+        // 0 asks for the current rate; anything a UART could run at is taken.
+        if (rate >= 50 && rate <= 4'000'000) {
+            session.baud = static_cast<long>(rate);
+            line_set_baud(line, session.baud);
+        }
+    }
+    const auto rate = static_cast<unsigned long>(session.baud);
+    const uint8_t current[4] = {static_cast<uint8_t>(rate >> 24), static_cast<uint8_t>(rate >> 16),
+                                static_cast<uint8_t>(rate >> 8), static_cast<uint8_t>(rate)};
+    answer(wire, telnet::CP_SET_BAUDRATE, current, sizeof current);
+}
+
+// Stores a one-byte setting when it lies in [low, high] (0 asks) and answers
+// with the setting in force.
+void set_small(uint8_t& setting, uint8_t command, const uint8_t* value, size_t size, uint8_t low,
+               uint8_t high, TelnetBytes& wire) {
+    if (size == 1 && value[0] >= low && value[0] <= high) {
+        setting = value[0];
+    }
+    answer_byte(wire, command, setting);
+}
+
+void set_control(Rfc2217Session& session, const uint8_t* value, size_t size, Board& board,
+                 BoardIo& io, TelnetBytes& wire) {
+    if (size != 1) {
+        return;
+    }
+    uint8_t reply = value[0];
+    switch (value[0]) {
+    case telnet::CONTROL_ASK_FLOW:
+    case 2: // XON/XOFF and hardware flow control: not on this line
+    case 3:
+        reply = telnet::CONTROL_NO_FLOW;
+        break;
+    case 4: // break state: never in break
+        reply = 6;
+        break;
+    case telnet::CONTROL_ASK_DTR:
+        reply = session.dtr ? telnet::CONTROL_DTR_ON : telnet::CONTROL_DTR_OFF;
+        break;
+    case telnet::CONTROL_DTR_ON:
+    case telnet::CONTROL_DTR_OFF:
+        session.dtr = value[0] == telnet::CONTROL_DTR_ON;
+        break;
+    case telnet::CONTROL_ASK_RTS:
+        reply = board.rts ? telnet::CONTROL_RTS_ON : telnet::CONTROL_RTS_OFF;
+        break;
+    case telnet::CONTROL_RTS_ON:
+    case telnet::CONTROL_RTS_OFF:
+        // Answer first: the byte an RTS edge asks for follows on the line.
+        answer_byte(wire, telnet::CP_SET_CONTROL, value[0]);
+        board_set_rts(board, value[0] == telnet::CONTROL_RTS_ON, io);
+        return;
+    default:
+        if (value[0] >= 13 && value[0] <= 19) {
+            reply = 14; // inbound flow control: none
+        }
+        break;
+    }
+    answer_byte(wire, telnet::CP_SET_CONTROL, reply);
+}
+
+void com_port_command(Rfc2217Session& session, const TelnetItem& item, Board& board, BoardIo& io,
+                      TelnetBytes& wire) {
+    LineStream& line = io.line;
+    switch (item.byte) {
+    case telnet::CP_SET_BAUDRATE:
+        set_baud(session, item.value, item.value_size, line, wire);
+        break;
+    case telnet::CP_SET_DATASIZE:
+        set_small(session.data_size, item.byte, item.value, item.value_size, 5, 8, wire);
+        break;
+    case telnet::CP_SET_PARITY:
+        set_small(session.parity, item.byte, item.value, item.value_size, 1, 5, wire);
+        break;
+    case telnet::CP_SET_STOPSIZE:
+        set_small(session.stop_size, item.byte, item.value, item.value_size, 1, 3, wire);
+        break;
+    case telnet::CP_SET_CONTROL:
+        set_control(session, item.value, item.value_size, board, io, wire);
+        break;
+    case telnet::CP_NOTIFY_MODEMSTATE:
+        // The client asks for the modem state now.
+        send_modem_state(wire, line);
+        break;
+    case telnet::CP_SET_LINESTATE_MASK:
+        if (item.value_size == 1) {
+            answer_byte(wire, item.byte, item.value[0]);
+        }
+        break;
+    case telnet::CP_SET_MODEMSTATE_MASK:
+        if (item.value_size == 1) {
+            line.modem_mask = item.value[0];
+            answer_byte(wire, item.byte, item.value[0]);
+        }
+        break;
+    case telnet::CP_PURGE_DATA:
+        if (item.value_size == 1) {
+            if (item.value[0] == telnet::PURGE_RECEIVE || item.value[0] == telnet::PURGE_BOTH) {
+                line_purge_data(line);
+            }
+            if (item.value[0] == telnet::PURGE_TRANSMIT || item.value[0] == telnet::PURGE_BOTH) {
+                board.command.clear();
+            }
+            answer_byte(wire, item.byte, item.value[0]);
+        }
+        break;
+    default:
+        break; // flow-control suspend/resume and line-state notifications: nothing to do
+    }
+}
+
+// The first NOTIFY-MODEMSTATE, once the client agreed to COM-PORT-OPTION.
+void greet(Rfc2217Session& session, const LineStream& line, TelnetBytes& wire) {
+    if (!session.greeted) {
+        session.greeted = true;
+        send_modem_state(wire, line);
+    }
+}
+
+} // namespace
+
+void session_start(Rfc2217Session& session, LineStream& line, TelnetBytes& wire) {
+    session = Rfc2217Session{};
+    line_reset(line, session.baud);
+    telnet_negotiation_start(session.negotiation, wire);
+}
+
+void session_receive(Rfc2217Session& session, const uint8_t* data, size_t size, Board& board,
+                     BoardIo& io, TelnetBytes& wire) {
+    for (size_t i = 0; i < size; ++i) {
+        const TelnetItem item = telnet_feed(session.parser, data[i]);
+        switch (item.kind) {
+        case TelnetItemKind::none:
+            break;
+        case TelnetItemKind::data:
+            board_receive(board, item.byte, io);
+            break;
+        case TelnetItemKind::option:
+            telnet_negotiation_answer(session.negotiation, item.byte, item.option, wire);
+            if (item.option == telnet::OPT_COM_PORT &&
+                (telnet_peer_will(session.negotiation, telnet::OPT_COM_PORT) ||
+                 telnet_peer_does(session.negotiation, telnet::OPT_COM_PORT))) {
+                greet(session, io.line, wire);
+            }
+            break;
+        case TelnetItemKind::com_port:
+            // A client may take the server's own requests as agreement and
+            // never answer them: its first COM-PORT command shows it agreed.
+            greet(session, io.line, wire);
+            com_port_command(session, item, board, io, wire);
+            break;
+        }
+    }
+}

@@ -1,0 +1,114 @@
+"""The simulated board's own behaviour seen through the serial service: line
+rate, the faults (each acts once, E5 clears what it leaves) and noise that
+never reaches a reply or a transfer."""
+import time
+
+import pytest
+
+from serial_probe import Probe, transfer_bytes
+
+V = b"V\r".hex()
+REPLY = b"ZORVI DLK firmware 2.3.1\r\n"
+
+
+@pytest.fixture
+def board(port_dir, simulator):
+    """Factory: board(args) starts a simulator and a probe port opened on it."""
+    probes = []
+
+    def start(args=()):
+        sim = simulator(args=list(args))
+        port = Probe(port_dir)
+        probes.append(port)
+        assert port.do("open 1") == "0"
+        assert port.do("rts C") == "0"
+        return sim, port
+
+    yield start
+    for port in probes:
+        port.close()
+
+
+def scan(port, settings=b"E5\rP0\rR1\rI10\r"):
+    """Settings and "S\\r"; the outcome of the two CTS waits of a scan."""
+    assert port.do("send " + (settings + b"S\r").hex()) == "0"
+    started = port.do("wait-cts 1 300")
+    if started == "timeout":
+        return "no start"
+    return "done" if port.do("wait-cts 0 300") != "timeout" else "stuck"
+
+
+def data_ready(port):
+    assert port.do("send " + b"g\r".hex()) == "0"
+    ready = port.do("wait-cts 1 300") != "timeout"
+    assert port.do("clear") == "0"
+    return ready
+
+
+def transfer(port):
+    received, _ = port.do("transfer 512").split()
+    return b"" if received == "-" else bytes.fromhex(received)
+
+
+def released_after_data(port):
+    return port.do("wait-cts 0 300") != "timeout"
+
+
+def full_acquisition_is_clean(sim, port):
+    if scan(port) != "done" or not data_ready(port):
+        return False
+    data = transfer(port)
+    last = sim.events("spectrum")[-1]
+    return data == transfer_bytes(last["values"]) and released_after_data(port)
+
+
+def test_bytes_leave_at_the_line_rate_of_the_client_baud(board):
+    _, port = board()
+    assert port.do("baud 1200") == "0"
+    started = time.monotonic()
+    assert port.do("send " + V) == "0"
+    assert bytes.fromhex(port.do("read 26 2000")) == REPLY
+    # 26 bytes of ten bit times at 1200 baud: 217 ms.
+    assert time.monotonic() - started >= 0.20
+
+
+@pytest.mark.parametrize("fault, first_run", [
+    ("no-scan-start", lambda sim, port: scan(port) == "no start"),
+    ("scan-stuck", lambda sim, port: scan(port) == "stuck"),
+    ("no-data-ready", lambda sim, port: scan(port) == "done" and not data_ready(port)),
+    ("stall-at=7", lambda sim, port: scan(port) == "done" and data_ready(port)
+     and len(transfer(port)) == 7 and not released_after_data(port)),
+    ("cts-stuck-after-data", lambda sim, port: scan(port) == "done" and data_ready(port)
+     and len(transfer(port)) == 512 and not released_after_data(port)),
+])
+def test_each_fault_acts_once_and_e5_clears_it(board, fault, first_run):
+    sim, port = board(["--fault", fault])
+    assert first_run(sim, port)
+    assert [e["name"] for e in sim.events("fault")] == [fault.split("=")[0]]
+    assert full_acquisition_is_clean(sim, port)  # begins with E5
+    assert full_acquisition_is_clean(sim, port)
+
+
+def test_silent_then_slow_reply(board):
+    sim, port = board(["--fault", "silent", "--fault", "slow-reply=300"])
+    assert port.do("send " + V) == "0"
+    assert port.do("read 26 400") == ""
+    started = time.monotonic()
+    assert port.do("send " + V) == "0"
+    assert bytes.fromhex(port.do("read 26 1000")) == REPLY
+    assert time.monotonic() - started >= 0.28
+    assert port.do("send " + V) == "0"
+    assert bytes.fromhex(port.do("read 26 300")) == REPLY
+    assert [e["name"] for e in sim.events("fault")] == ["silent", "slow-reply"]
+
+
+def test_noise_while_idle_never_inside_a_reply_or_a_transfer(board):
+    sim, port = board(["--fault", "noise"])
+    assert port.do("sleep 400") == ""
+    assert int(port.do("count")) > 0, "no stray bytes while idle"
+    for _ in range(5):
+        assert port.do("clear") == "0"
+        assert port.do("send " + V) == "0"
+        assert bytes.fromhex(port.do("read 26 300")) == REPLY
+    assert full_acquisition_is_clean(sim, port)
+    assert [e["name"] for e in sim.events("fault")] == ["noise"]

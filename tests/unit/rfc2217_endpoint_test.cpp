@@ -1,0 +1,208 @@
+// The RFC 2217 client endpoint against a scripted server on a real Unix
+// socket: the test writes the server's bytes in pieces of its choosing, so an
+// IAC can end one read and a notification can sit inside data.
+#include "serial/rfc2217_endpoint.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+const Bytes DO_COM_PORT = {0xFF, 0xFD, 0x2C};
+const Bytes BAUD_ANSWER = {0xFF, 0xFA, 0x2C, 0x65, 0x00, 0x01, 0xC2, 0x00, 0xFF, 0xF0};
+
+class ScriptedServer {
+  public:
+    ScriptedServer() {
+        char pattern[] = "/tmp/zvuXXXXXX";
+        directory_ = mkdtemp(pattern);
+        path_ = directory_ + "/COM1";
+        listener_ = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strcpy(address.sun_path, path_.c_str());
+        EXPECT_EQ(bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        EXPECT_EQ(listen(listener_, 1), 0);
+    }
+    ~ScriptedServer() {
+        if (peer_ >= 0) {
+            close(peer_);
+        }
+        close(listener_);
+        unlink(path_.c_str());
+        rmdir(directory_.c_str());
+    }
+    ScriptedServer(const ScriptedServer&) = delete;
+    ScriptedServer& operator=(const ScriptedServer&) = delete;
+
+    const std::string& path() const { return path_; }
+
+    // Accepts the client and answers its negotiation as `answer` says.
+    std::thread serve(bool answer) {
+        return std::thread([this, answer] {
+            peer_ = accept(listener_, nullptr, nullptr);
+            timeval limit{2, 0};
+            setsockopt(peer_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+            if (!answer) {
+                close(peer_);
+                peer_ = -1;
+                return;
+            }
+            read_until({0xFF, 0xFB, 0x2C});
+            write(DO_COM_PORT);
+            read_until({0xFF, 0xFA, 0x2C, 0x01});
+            write(BAUD_ANSWER);
+        });
+    }
+
+    void write(const Bytes& bytes) const {
+        ASSERT_EQ(send(peer_, bytes.data(), bytes.size(), MSG_NOSIGNAL),
+                  static_cast<ssize_t>(bytes.size()));
+    }
+
+    // Reads until `pattern` has been seen (or the read times out); returns all read.
+    Bytes read_until(const Bytes& pattern) {
+        for (;;) {
+            const auto found =
+                std::search(seen_.begin(), seen_.end(), pattern.begin(), pattern.end());
+            if (found != seen_.end()) {
+                const Bytes upto(seen_.begin(), found + static_cast<long>(pattern.size()));
+                seen_.erase(seen_.begin(), found + static_cast<long>(pattern.size()));
+                return upto;
+            }
+            uint8_t buffer[256];
+            const ssize_t got = recv(peer_, buffer, sizeof buffer, 0);
+            if (got <= 0) {
+                return {};
+            }
+            seen_.insert(seen_.end(), buffer, buffer + got);
+        }
+    }
+
+    void hang_up() {
+        close(peer_);
+        peer_ = -1;
+    }
+
+  private:
+    std::string directory_;
+    std::string path_;
+    int listener_ = -1;
+    int peer_ = -1;
+    Bytes seen_;
+};
+
+std::unique_ptr<SerialEndpoint> open_on(ScriptedServer& server) {
+    std::thread script = server.serve(true);
+    std::unique_ptr<SerialEndpoint> endpoint;
+    const SerialStatus status = rfc2217_open(server.path(), SerialDefaults{}, endpoint);
+    script.join();
+    EXPECT_EQ(status, 0);
+    return endpoint;
+}
+
+std::string take_all(SerialEndpoint& endpoint) {
+    std::string out;
+    while (endpoint.rx_count() > 0) {
+        out += static_cast<char>(endpoint.get_byte());
+    }
+    return out;
+}
+
+TEST(Rfc2217Endpoint, SplitEscapesAndANotificationInsideDataAreDecoded) {
+    ScriptedServer server;
+    auto endpoint = open_on(server);
+    ASSERT_TRUE(endpoint);
+    EXPECT_EQ(endpoint->cts(), 0) << "CTS is not asserted before a notification";
+
+    server.write({'A', 'B', 0xFF}); // the read ends inside an escaped 0xFF
+    EXPECT_EQ(endpoint->rx_count(), 2);
+    server.write({0xFF, 0xFF, 0xFA, 0x2C, 0x6B, 0x11, 0xFF}); // a notification cut before SE
+    EXPECT_EQ(endpoint->rx_count(), 3);
+    EXPECT_EQ(endpoint->cts(), 0);
+    server.write({0xF0, 'C'});
+    EXPECT_EQ(endpoint->cts(), 1);
+    EXPECT_EQ(take_all(*endpoint), std::string("AB\xFF"
+                                               "C"));
+    EXPECT_EQ(endpoint->get_byte(), -100);
+}
+
+TEST(Rfc2217Endpoint, ReceiveClearDropsBytesStillInTheSocketButKeepsNotifications) {
+    ScriptedServer server;
+    auto endpoint = open_on(server);
+    ASSERT_TRUE(endpoint);
+    server.write({0xFF, 0xFA, 0x2C, 0x6B, 0x11, 0xFF, 0xF0});
+    EXPECT_EQ(endpoint->cts(), 1);
+    // Nothing was drained since these arrived: the clear must reach into the socket.
+    server.write({'s', 't', 0xFF, 0xFA, 0x2C, 0x6B, 0x01, 0xFF, 0xF0, 'a', 'l', 'e'});
+    EXPECT_EQ(endpoint->rx_clear(), 0);
+    EXPECT_EQ(endpoint->rx_count(), 0);
+    EXPECT_EQ(endpoint->cts(), 0) << "the CTS drop inside the cleared data was lost";
+    server.write({'n', 'e', 'w'});
+    EXPECT_EQ(take_all(*endpoint), "new");
+}
+
+TEST(Rfc2217Endpoint, RtsAndDataGoOutAtOnceEscaped) {
+    ScriptedServer server;
+    auto endpoint = open_on(server);
+    ASSERT_TRUE(endpoint);
+    // The opening sends DTR and RTS on as the defaults say.
+    EXPECT_FALSE(server.read_until({0xFF, 0xFA, 0x2C, 0x05, 0x0B, 0xFF, 0xF0}).empty());
+
+    EXPECT_EQ(endpoint->set_rts(false), 0);
+    EXPECT_FALSE(server.read_until({0xFF, 0xFA, 0x2C, 0x05, 0x0C, 0xFF, 0xF0}).empty());
+    EXPECT_EQ(endpoint->put_byte(0xFF), 0);
+    EXPECT_EQ(endpoint->put_byte('x'), 0);
+    EXPECT_EQ(endpoint->tx_count(), 0);
+    EXPECT_EQ(server.read_until({'x'}), (Bytes{0xFF, 0xFF, 'x'}));
+    EXPECT_EQ(endpoint->set_baud(0), -12);
+    EXPECT_EQ(endpoint->set_baud(9600), 0);
+    EXPECT_FALSE(
+        server.read_until({0xFF, 0xFA, 0x2C, 0x01, 0x00, 0x00, 0x25, 0x80, 0xFF, 0xF0}).empty());
+}
+
+TEST(Rfc2217Endpoint, APeerThatHangsUpReadsAsNoDataAndNoCts) {
+    ScriptedServer server;
+    auto endpoint = open_on(server);
+    ASSERT_TRUE(endpoint);
+    server.write({0xFF, 0xFA, 0x2C, 0x6B, 0x11, 0xFF, 0xF0});
+    EXPECT_EQ(endpoint->cts(), 1);
+    server.hang_up();
+    EXPECT_EQ(endpoint->cts(), 0);
+    EXPECT_EQ(endpoint->rx_count(), 0);
+    for (int i = 0; i < 100; ++i) { // writes after the hang-up raise no SIGPIPE
+        endpoint->put_byte('V');
+        endpoint->set_rts(i % 2 == 0);
+    }
+    EXPECT_EQ(endpoint->tx_count(), 0);
+}
+
+TEST(Rfc2217Endpoint, OpeningFailures) {
+    {
+        ScriptedServer server; // busy with another client: closes at once
+        std::thread script = server.serve(false);
+        std::unique_ptr<SerialEndpoint> endpoint;
+        EXPECT_EQ(rfc2217_open(server.path(), SerialDefaults{}, endpoint), -2);
+        script.join();
+        EXPECT_FALSE(endpoint);
+    }
+    std::unique_ptr<SerialEndpoint> endpoint;
+    EXPECT_EQ(rfc2217_open("/tmp/zv-no-such-dir/COM1", SerialDefaults{}, endpoint), -13);
+    EXPECT_EQ(rfc2217_open("/tmp/" + std::string(120, 'x'), SerialDefaults{}, endpoint), -103);
+    char text[128];
+    serial_error_text(text, sizeof text);
+    EXPECT_STREQ(text, "File name too long");
+}
+
+} // namespace
