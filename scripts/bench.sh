@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Acquisition benchmark against the simulated board at 115200 baud, 3 data
+# scans of 100 ms: transfer time against the line's limit, handshake overhead
+# per byte, acquisition time against its floor, micro_delay(1), CPU time per
+# spectrum and idle CPU at the menu prompt. Figures, not assertions.
+# Usage: scripts/bench.sh [--runs N] [--idle SECONDS]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+cmake --preset default >/dev/null
+cmake --build --preset default -j "$(nproc)" >/dev/null
+exec /usr/bin/python3 tests/bench/bench.py --bin-dir build/bin "$@"
