@@ -181,9 +181,19 @@ void send_next_byte(Board& board, BoardIo& io) {
     }
 }
 
+// Noise comes in two ways: a burst right after each command has been handled
+// (after its reply), and bursts at random moments while a scan runs. So
+// stray bytes reach the host between its commands and before the data-ready
+// signal, but never between a command and its reply: a host that clears its
+// receive queue and then asks finds the line quiet.
 bool noise_allowed(const Board& board) {
     return board.client && fault_armed(board.faults, Fault::noise) && board.reply_due_us < 0 &&
            board.phase != BoardPhase::transfer;
+}
+
+bool scan_noise_allowed(const Board& board) {
+    return noise_allowed(board) &&
+           (board.phase == BoardPhase::scanning || board.phase == BoardPhase::scan_done);
 }
 
 void send_noise(Board& board, BoardIo& io) {
@@ -191,7 +201,8 @@ void send_noise(Board& board, BoardIo& io) {
     const int count = 1 + static_cast<int>(next_noise_random(board) % 3);
     for (int i = 0; i < count; ++i) {
         auto byte = static_cast<uint8_t>(next_noise_random(board) & 0xFF);
-        if (byte == '\r' || byte == '\n') {
+        // No line ends and no NUL: a stray byte must never end or cut a line.
+        if (byte == '\r' || byte == '\n' || byte == 0) {
             byte = '~';
         }
         line_queue(io.line, LineEntryKind::noise_byte, byte, ns(io.now_us));
@@ -230,6 +241,9 @@ void board_receive(Board& board, uint8_t byte, BoardIo& io) {
             const std::string text = board.command;
             board.command.clear();
             run_command(board, text, io);
+            if (noise_allowed(board)) {
+                send_noise(board, io);
+            }
         }
         return;
     }
@@ -265,9 +279,12 @@ void board_tick(Board& board, BoardIo& io) {
     }
     if (board.reply_due_us >= 0 && io.now_us >= board.reply_due_us) {
         send_firmware_reply(board, io);
+        if (noise_allowed(board)) {
+            send_noise(board, io);
+        }
     }
     if (board.next_noise_us >= 0 && io.now_us >= board.next_noise_us) {
-        if (noise_allowed(board)) {
+        if (scan_noise_allowed(board)) {
             send_noise(board, io);
         }
         schedule_noise(board, io.now_us);

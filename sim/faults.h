@@ -17,7 +17,7 @@ enum class Fault : uint8_t {
     cts_stuck_after_data, // CTS stays asserted after the last byte
     silent,               // no answer to "V\r"
     slow_reply,           // =MS: answers "V\r" after MS milliseconds
-    noise,                // stray bytes while idle and while a scan runs
+    noise,                // stray bytes after each command and while a scan runs
     disconnect_at,        // =N: drops the connection after N bytes of a transfer
     count
 };

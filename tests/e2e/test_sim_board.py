@@ -12,8 +12,8 @@ REPLY = b"ZORVI DLK firmware 2.3.1\r\n"
 
 
 @pytest.fixture
-def board(port_dir, simulator):
-    """Factory: board(args) starts a simulator and a probe port opened on it."""
+def board_port(port_dir, simulator):
+    """Factory: board_port(args) starts a simulator and a probe port opened on it."""
     probes = []
 
     def start(args=()):
@@ -62,8 +62,8 @@ def full_acquisition_is_clean(sim, port):
     return data == transfer_bytes(last["values"]) and released_after_data(port)
 
 
-def test_bytes_leave_at_the_line_rate_of_the_client_baud(board):
-    _, port = board()
+def test_bytes_leave_at_the_line_rate_of_the_client_baud(board_port):
+    _, port = board_port()
     assert port.do("baud 1200") == "0"
     started = time.monotonic()
     assert port.do("send " + V) == "0"
@@ -81,16 +81,16 @@ def test_bytes_leave_at_the_line_rate_of_the_client_baud(board):
     ("cts-stuck-after-data", lambda sim, port: scan(port) == "done" and data_ready(port)
      and len(transfer(port)) == 512 and not released_after_data(port)),
 ])
-def test_each_fault_acts_once_and_e5_clears_it(board, fault, first_run):
-    sim, port = board(["--fault", fault])
+def test_each_fault_acts_once_and_e5_clears_it(board_port, fault, first_run):
+    sim, port = board_port(["--fault", fault])
     assert first_run(sim, port)
     assert [e["name"] for e in sim.events("fault")] == [fault.split("=")[0]]
     assert full_acquisition_is_clean(sim, port)  # begins with E5
     assert full_acquisition_is_clean(sim, port)
 
 
-def test_silent_then_slow_reply(board):
-    sim, port = board(["--fault", "silent", "--fault", "slow-reply=300"])
+def test_silent_then_slow_reply(board_port):
+    sim, port = board_port(["--fault", "silent", "--fault", "slow-reply=300"])
     assert port.do("send " + V) == "0"
     assert port.do("read 26 400") == ""
     started = time.monotonic()
@@ -102,13 +102,24 @@ def test_silent_then_slow_reply(board):
     assert [e["name"] for e in sim.events("fault")] == ["silent", "slow-reply"]
 
 
-def test_noise_while_idle_never_inside_a_reply_or_a_transfer(board):
-    sim, port = board(["--fault", "noise"])
-    assert port.do("sleep 400") == ""
-    assert int(port.do("count")) > 0, "no stray bytes while idle"
-    for _ in range(5):
+def test_noise_between_commands_and_during_scans_never_in_a_reply_or_a_transfer(board_port):
+    sim, port = board_port(["--fault", "noise"])
+    assert port.do("send " + b"L2\r".hex()) == "0"
+    assert port.do("sleep 50") == ""
+    assert int(port.do("count")) > 0, "no stray bytes after a command"
+    for _ in range(20):
+        # As between two queries of the program: the burst after the last
+        # reply has left the line before the receive queue is cleared.
+        assert port.do("sleep 5") == ""
         assert port.do("clear") == "0"
         assert port.do("send " + V) == "0"
         assert bytes.fromhex(port.do("read 26 300")) == REPLY
-    assert full_acquisition_is_clean(sim, port)
+    assert port.do("send " + b"E5\rP0\rR1\rI400\rS\r".hex()) == "0"
+    assert port.do("wait-cts 1 300") != "timeout"
+    assert port.do("clear") == "0"
+    assert port.do("sleep 300") == ""
+    assert int(port.do("count")) > 0, "no stray bytes while the scan runs"
+    assert port.do("wait-cts 0 500") != "timeout"
+    assert data_ready(port)
+    assert transfer(port) == transfer_bytes(sim.events("spectrum")[-1]["values"])
     assert [e["name"] for e in sim.events("fault")] == ["noise"]
