@@ -8,9 +8,30 @@
 #include "serial/port_scan.h"
 #include "serial/serial_service.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// A standard stream that the caller closed would lend its descriptor number to
+// the serial port opened later: the board would then get the console text, or
+// its bytes would be read as keys. Each closed one is held open on /dev/null
+// (read as an end of input, written to nowhere).
+void hold_standard_streams() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+            // The lower numbers are open by now, so open() takes this one.
+            open("/dev/null", O_RDWR);
+        }
+    }
+}
+
+} // namespace
 
 int main(int argc, char* argv[]) {
+    hold_standard_streams();
     const char* program = argc > 0 && argv[0] != nullptr ? argv[0] : "zorvidlk";
     const StartRequest request = read_command_line(argc, argv);
     switch (request.action) {

@@ -65,6 +65,7 @@ void on_stop_signal(int) {
     }
     struct sigaction action {};
     action.sa_handler = on_stop_signal;
+    action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
     sigaction(SIGTSTP, &action, nullptr);
     errno = saved_errno;
@@ -117,7 +118,9 @@ void terminal_mode_enter() {
     for (int signal_number : ending_signals) {
         install(signal_number, on_ending_signal, SA_RESETHAND | SA_NODEFER);
     }
-    install(SIGTSTP, on_stop_signal, 0);
+    // SA_RESTART: a write of the program's output that the stop interrupted
+    // goes on afterwards instead of failing and losing what stdio held.
+    install(SIGTSTP, on_stop_signal, SA_RESTART);
     install(SIGCONT, on_continue_signal, SA_RESTART);
     apply(terminal.current);
 }

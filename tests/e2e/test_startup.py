@@ -4,6 +4,7 @@ import fcntl
 import os
 import re
 import select
+import subprocess
 import termios
 
 import pexpect
@@ -91,3 +92,25 @@ def test_serial_failures_end_through_the_exit_sequence(port_dir, pty_port):
     for (args, message), (status, out, err, seconds) in zip(cases, results):
         assert (status, out, err) == (1, report + message + b"(exiting)...\n", b""), args
         assert seconds >= EXIT_PAUSE_S, args
+
+
+@pytest.mark.parametrize("closed", ["<&-", ">&-"], ids=["stdin", "stdout"])
+def test_a_closed_standard_stream_never_leads_to_the_port(port_dir, pty_port, closed):
+    # The port opened after start-up must not take the closed stream's
+    # descriptor: the board would get the console text, or its bytes would be
+    # read as the operator's keys (and the menu would wait on them for ever).
+    port = pty_port(1)
+    keep_open = os.open(port.slave_path, os.O_RDWR | os.O_NOCTTY)  # no hang-up at the close
+    try:
+        process = subprocess.run(
+            ["/bin/sh", "-c", 'exec "$0" "$@" ' + closed, PROGRAM, "-p", "1", "-b", "9600"],
+            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+            env=program_env(port_dir), timeout=10)
+        sent = select.select([port.master], [], [], 0.1)[0] and os.read(port.master, 4096)
+    finally:
+        os.close(keep_open)
+    assert not sent
+    # No keys to read: the menu ends as on Ctrl+C.
+    assert process.returncode == 1
+    if closed == "<&-":
+        assert process.stdout.endswith(BANNER + b"\nZORVI_DLK>\nGot ^C Exiting...\n")

@@ -4,6 +4,7 @@ every way out (Ctrl+C at the menu, signals during a command, a reader of the
 output that quit, a terminal that went away)."""
 import os
 import resource
+import subprocess
 import select
 import signal
 import termios
@@ -206,3 +207,57 @@ def test_ctrl_z_during_a_command_restores_and_continuing_takes_the_terminal_agai
     child.expect(pexpect.EOF)
     assert settings(child) == before
     child.close()
+
+
+HELP = (b"\n Menu Selections:\n [A] Firmware String\n [B] Set Status LEDs\n"
+        b" [C] Read  Temp/Humi\n [D] Set Pre   Scans\n [E] Set Data  Scans\n"
+        b" [F] Set Scan Period\n [G] Collect Spectra\n")
+
+
+def test_a_stop_while_output_waits_for_its_reader_loses_nothing(port_dir, com1):
+    # Keys from a terminal, output into a pipe that nobody reads yet: the
+    # program blocks writing. A stop and continue there must not make the
+    # write fail (stdio would drop what it held).
+    keys, terminal = os.openpty()
+    process = subprocess.Popen([PROGRAM, "-p", "1", "-b", "115200"], stdin=terminal,
+                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                               env=program_env(port_dir), preexec_fn=os.setpgrp)
+    os.close(terminal)
+    try:
+        shown = b""
+        while not shown.endswith(b"\nZORVI_DLK>"):
+            chunk = os.read(process.stdout.fileno(), 4096)
+            assert chunk, shown
+            shown += chunk
+        count = 1500  # some 270 kB of help menus: far more than a pipe holds
+        os.write(keys, b"h\r" * count)
+        deadline = time.monotonic() + 3
+        while time.monotonic() < deadline and not wait_channel(process.pid).endswith("pipe_write"):
+            time.sleep(0.05)
+        process.send_signal(signal.SIGTSTP)
+        deadline = time.monotonic() + 3
+        while time.monotonic() < deadline and process_state(process.pid) != "T":
+            time.sleep(0.05)
+        process.send_signal(signal.SIGCONT)
+        deadline = time.monotonic() + 3  # the input mode back: Ctrl+C is a key again
+        while time.monotonic() < deadline and termios.tcgetattr(keys)[LFLAG] & termios.ICANON:
+            time.sleep(0.05)
+        os.write(keys, b"\x03")
+        shown += process.communicate(timeout=30)[0]
+    finally:
+        process.kill()
+        os.close(keys)
+    assert process.returncode == 1
+    assert shown.count(b"Menu Selections") == count
+    expected = b"h\n" + HELP + (b"\nZORVI_DLK>h\n" + HELP) * (count - 1)
+    assert shown.endswith(b"\nZORVI_DLK>" + expected + b"\nZORVI_DLK>\nGot ^C Exiting...\n")
+
+
+def wait_channel(pid):
+    with open("/proc/%d/wchan" % pid) as stream:
+        return stream.read()
+
+
+def process_state(pid):
+    with open("/proc/%d/stat" % pid) as stream:
+        return stream.read().rsplit(")", 1)[1].split()[0]
