@@ -46,6 +46,8 @@ def test_no_selection_is_invalid(board):
     session.keys("\r")
     text = session.expect(b"ZORVI_DLK>")
     assert text.startswith("\n\nInvalid Selection!\n")
+    # The alert beep (the terminal bell here) follows the message.
+    assert b"Invalid Selection!\r\n\x07" in session.child.before
     # Ctrl+C at the sub-menu selects nothing either; the program goes on.
     open_sub_menu(session)
     text = session.command("\x03")

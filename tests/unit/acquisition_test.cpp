@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <regex>
@@ -133,6 +134,112 @@ TEST_F(Acquisition, AnErrorResultFromTheServiceIsAMissingByte) {
     // Nothing more went to the board after the failure.
     EXPECT_EQ(line->commands().back(), "g");
     EXPECT_EQ(line->events.back(), "rts:C");
+}
+
+TEST_F(Acquisition, EachCtsWaitSleepsBeforeItsFirstLook) {
+    line->transfer = transfer_for(1);
+    std::vector<uint16_t> buffer(PIXELS_PER_SCAN, UNTOUCHED);
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(collect_spectra(PORT, nullptr, 3, 1, 20, buffer.data()), 1);
+    testing::internal::GetCapturedStdout();
+
+    // The board answers every wait at its first look: S asserted, scan complete
+    // released, g asserted, data sent released. Each look comes after the
+    // wait's own sleep (1, 10, 1 and 1 ms) since the event that started it.
+    const int64_t pause_us[] = {1000, 10000, 1000, 1000};
+    const std::string seen[] = {"cts:1", "cts:0", "cts:1", "cts:0"};
+    size_t wait = 0;
+    for (size_t i = 1; i < line->events.size(); ++i) {
+        if (line->events[i].rfind("cts:", 0) != 0) {
+            continue;
+        }
+        ASSERT_LT(wait, 4U) << "more CTS looks than waits";
+        EXPECT_EQ(line->events[i], seen[wait]);
+        EXPECT_GE(line->event_us[i] - line->event_us[i - 1], pause_us[wait])
+            << "wait " << wait << " looked at CTS after " << line->events[i - 1];
+        ++wait;
+    }
+    EXPECT_EQ(wait, 4U);
+}
+
+TEST_F(Acquisition, ATimeOutWinsOverCtsSeenInTheSamePass) {
+    // The first look at CTS returns (not asserted) when the wait has run for
+    // 499 ms; after the next sleep the time is up, and although the board now
+    // asserts CTS, the time is tested first.
+    line->transfer = transfer_for(1);
+    line->cts_script = {{499, 0}};
+    std::vector<uint16_t> buffer(PIXELS_PER_SCAN, UNTOUCHED);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    const int result = collect_spectra(PORT, nullptr, 3, 1, 20, buffer.data());
+    const std::string err = testing::internal::GetCapturedStderr();
+    testing::internal::GetCapturedStdout();
+
+    EXPECT_EQ(result, -2);
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(
+        err, match,
+        std::regex(
+            R"(ERROR: S Command Timeout, Spectrometer CTS never asserted after (\d+) msecs\(\) RETURNED: -206\n)")))
+        << err;
+    // The report shows the reading that ended the wait.
+    EXPECT_GE(std::stoi(match[1]), 500);
+    EXPECT_EQ(std::count(line->events.begin(), line->events.end(), "cts:0"), 1);
+    EXPECT_EQ(std::count(line->events.begin(), line->events.end(), "cts:1"), 0);
+    EXPECT_EQ(line->commands().back(), "S");
+    EXPECT_FALSE(line->rts);
+}
+
+// A failure keeps the completed scans and the positions of the failing scan
+// stored before it (from 255 down); everything else keeps the caller's values.
+TEST_F(Acquisition, AFailedScanKeepsWhatWasAlreadyStored) {
+    struct Case {
+        const char* name;
+        uint16_t data_scans;
+        bool cts_stuck_after_data;
+        size_t bytes_of_last_scan; // the board stops sending after these
+        const char* report;        // regular expression for standard error
+        int first_stored;          // lowest position stored in the failing scan
+    };
+    const Case cases[] = {
+        {"data sent", 1, true, 512,
+         R"(ERROR: Scan Data Sent Timeout, Spectrometer CTS never released after \d+ msecs\(\) RETURNED: -206\n)",
+         0},
+        // 21 bytes: pixels 255..246 and the high byte of 245 (2245 >> 8 = 8).
+        {"data timeout", 2, false, 21,
+         R"(ERROR: Data Timeout, pixel = 245 val1 = 8 val2 = -1\(\) RETURNED: -208\n)", 246},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        serial_close(PORT);
+        line = attach_scripted_port(PORT);
+        ASSERT_NE(line, nullptr);
+        line->cts_stuck_after_data = c.cts_stuck_after_data;
+        for (int scan = 1; scan <= c.data_scans; ++scan) {
+            line->next_transfers.push_back(transfer_for(scan));
+        }
+        line->next_transfers.back().resize(c.bytes_of_last_scan);
+        std::vector<uint16_t> buffer(c.data_scans * PIXELS_PER_SCAN, UNTOUCHED);
+
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        const int result = collect_spectra(PORT, nullptr, 3, c.data_scans, 20, buffer.data());
+        const std::string err = testing::internal::GetCapturedStderr();
+        testing::internal::GetCapturedStdout();
+
+        EXPECT_EQ(result, -2);
+        EXPECT_TRUE(std::regex_match(err, std::regex(c.report))) << err;
+        EXPECT_FALSE(line->rts);
+        for (int scan = 0; scan < c.data_scans; ++scan) {
+            const bool failing = scan == c.data_scans - 1;
+            for (int position = 0; position < PIXELS_PER_SCAN; ++position) {
+                const bool stored = !failing || position >= c.first_stored;
+                ASSERT_EQ(buffer[scan * PIXELS_PER_SCAN + position],
+                          stored ? expected_value(scan + 1, position) : UNTOUCHED)
+                    << "scan " << scan << " position " << position;
+            }
+        }
+    }
 }
 
 TEST(AcquisitionWithoutPort, AnErrorResultIsNoCtsSignal) {

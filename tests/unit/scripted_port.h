@@ -5,8 +5,11 @@
 // and close it with serial_close().
 #pragma once
 
+#include "platform/clock.h"
+#include "platform/sleep.h"
 #include "serial/serial_endpoint.h"
 #include "serial/serial_service.h"
+#include "serial/transport.h"
 
 #include <deque>
 #include <memory>
@@ -18,6 +21,7 @@ struct ScriptedLine {
     // Results handed out by get_byte in order: bytes 0..255 or negative error
     // results. rx_count reports the queue's length.
     std::deque<int> rx;
+    int get_byte_delay_ms = 0; // each get_byte takes this long
     int get_byte_calls = 0;
     int rx_count_calls = 0;
 
@@ -32,9 +36,16 @@ struct ScriptedLine {
     int tx_count_calls = 0;
 
     // Modem lines and the order of events: commands as "cmd:<text>" (without
-    // the carriage return), RTS changes as "rts:S" / "rts:C".
+    // the carriage return), RTS changes as "rts:S" / "rts:C", CTS readings as
+    // "cts:<result>"; event_us holds the monotonic time of each.
     bool rts = true;
     std::vector<std::string> events;
+    std::vector<int64_t> event_us;
+
+    void record(std::string event) {
+        events.push_back(std::move(event));
+        event_us.push_back(monotonic_us());
+    }
 
     // Board model for the acquisition.
     enum class Board { idle, scan_started, scan_done, data_ready };
@@ -46,6 +57,14 @@ struct ScriptedLine {
     int error_result = -103;                     // the serial service's error result
     std::vector<int> noise_after_scan;           // queued as soon as "S\r" arrives
     std::string command;                         // command text being received
+    bool cts_stuck_after_data = false;           // CTS stays asserted after the last byte
+    // The first cts() calls: each returns once stopwatch(1) reads until_ms or
+    // more, with result (the board model is not consulted).
+    struct CtsAnswer {
+        int32_t until_ms;
+        int result;
+    };
+    std::deque<CtsAnswer> cts_script;
 
     std::vector<std::string> commands() const {
         std::vector<std::string> found;
@@ -75,7 +94,7 @@ class ScriptedPort : public SerialEndpoint {
         line_->tx.push_back(static_cast<char>(byte));
         line_->tx_pending += line_->tx_pending_per_byte;
         if (byte == '\r') {
-            line_->events.push_back("cmd:" + line_->command);
+            line_->record("cmd:" + line_->command);
             board_command(line_->command);
             line_->command.clear();
         } else {
@@ -102,6 +121,9 @@ class ScriptedPort : public SerialEndpoint {
 
     SerialStatus get_byte() override {
         ++line_->get_byte_calls;
+        if (line_->get_byte_delay_ms > 0) {
+            sleep_ms(static_cast<uint32_t>(line_->get_byte_delay_ms));
+        }
         if (line_->rx.empty()) {
             return -100;
         }
@@ -116,21 +138,15 @@ class ScriptedPort : public SerialEndpoint {
     }
 
     SerialStatus cts() override {
-        switch (line_->board) {
-        case ScriptedLine::Board::scan_started:
-            line_->board = ScriptedLine::Board::scan_done; // released at the next look
-            return 1;
-        case ScriptedLine::Board::data_ready:
-            return line_->transfer_next < line_->transfer.size() ? 1 : 0;
-        default:
-            return 0;
-        }
+        const SerialStatus result = cts_result();
+        line_->record("cts:" + std::to_string(result));
+        return result;
     }
 
     SerialStatus set_rts(bool on) override {
         const bool rising = on && !line_->rts;
         line_->rts = on;
-        line_->events.push_back(on ? "rts:S" : "rts:C");
+        line_->record(on ? "rts:S" : "rts:C");
         if (rising && line_->board == ScriptedLine::Board::data_ready &&
             line_->transfer_next < line_->transfer.size()) {
             const size_t index = line_->transfer_next++;
@@ -144,6 +160,27 @@ class ScriptedPort : public SerialEndpoint {
     SerialStatus set_dtr(bool) override { return 0; }
 
   private:
+    SerialStatus cts_result() {
+        if (!line_->cts_script.empty()) {
+            const ScriptedLine::CtsAnswer answer = line_->cts_script.front();
+            line_->cts_script.pop_front();
+            while (stopwatch(1) < answer.until_ms) {
+                sleep_ms(1);
+            }
+            return answer.result;
+        }
+        switch (line_->board) {
+        case ScriptedLine::Board::scan_started:
+            line_->board = ScriptedLine::Board::scan_done; // released at the next look
+            return 1;
+        case ScriptedLine::Board::data_ready:
+            return line_->cts_stuck_after_data || line_->transfer_next < line_->transfer.size() ? 1
+                                                                                                : 0;
+        default:
+            return 0;
+        }
+    }
+
     void board_command(const std::string& text) {
         if (text == "S") {
             line_->board = ScriptedLine::Board::scan_started;

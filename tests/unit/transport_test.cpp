@@ -79,6 +79,17 @@ TEST_F(Transport, ReadLineTimeOutReturnsWhatArrivedOrMinusOne) {
     }
 }
 
+TEST_F(Transport, ReadLineTestsTheTimeOnlyWhenTheQueueIsEmpty) {
+    // Reading the waiting line takes 22 ms, far past the 5 ms time-out: the
+    // time-out counts only once the queue has been found empty.
+    line->queue_text("0123456789\rX");
+    line->get_byte_delay_ms = 2;
+    char buffer[32];
+    EXPECT_EQ(read_line(PORT, buffer, sizeof buffer, 5), 10);
+    EXPECT_STREQ(buffer, "0123456789");
+    EXPECT_EQ(queued(), "X");
+}
+
 TEST_F(Transport, TimeOutZeroNeverLooksAtTheQueue) {
     line->queue_text("A\r");
     char buffer[16] = "junk";

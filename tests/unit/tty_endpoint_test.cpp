@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pty.h>
 #include <sys/file.h>
@@ -46,6 +47,18 @@ int wait_rx(SerialEndpoint& port, int wanted) {
     while (count < wanted && monotonic_ms() < deadline) {
         usleep(1000);
         count = port.rx_count();
+    }
+    return count;
+}
+
+// Descriptors this process has open.
+int open_descriptors() {
+    int count = 0;
+    if (DIR* fds = opendir("/proc/self/fd")) {
+        while (readdir(fds) != nullptr) {
+            ++count;
+        }
+        closedir(fds);
     }
     return count;
 }
@@ -187,4 +200,22 @@ TEST(TtyOpen, NoTerminalIsNoPort) {
     EXPECT_EQ(tty_open("/dev/null", SerialDefaults{}, port), -10);
     EXPECT_EQ(tty_open("/nonexistent/COM1", SerialDefaults{}, port), -10);
     EXPECT_FALSE(port);
+}
+
+TEST(TtyOpen, EveryOutcomeGivesItsDescriptorBack) {
+    Pty pty;
+    ASSERT_GE(pty.master, 0);
+    const int before = open_descriptors();
+    SerialDefaults seven_bits;
+    seven_bits.data_bits = 7; // a pty keeps 8: refused after the device was opened
+    for (int round = 0; round < 3; ++round) {
+        std::unique_ptr<SerialEndpoint> port;
+        std::unique_ptr<SerialEndpoint> second;
+        EXPECT_EQ(tty_open(pty.slave_path, SerialDefaults{}, port), 0);
+        EXPECT_EQ(tty_open(pty.slave_path, SerialDefaults{}, second), -2);
+        port.reset();
+        EXPECT_EQ(tty_open(pty.slave_path, seven_bits, port), -5);
+        EXPECT_EQ(tty_open("/dev/null", SerialDefaults{}, port), -10);
+    }
+    EXPECT_EQ(open_descriptors(), before);
 }
