@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <string>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace {
 
@@ -29,4 +31,19 @@ bool is_system_console(dev_t device, const char* list_path) {
     }
     std::fclose(list);
     return found;
+}
+
+bool is_operator_terminal(dev_t device) {
+    // /dev/tty (major 5, minor 0) always stands for the controlling terminal.
+    if (device == makedev(5, 0)) {
+        return true;
+    }
+    for (int descriptor = 0; descriptor <= 2; ++descriptor) {
+        struct stat status {};
+        if (fstat(descriptor, &status) == 0 && S_ISCHR(status.st_mode) &&
+            status.st_rdev == device && isatty(descriptor)) {
+            return true;
+        }
+    }
+    return false;
 }

@@ -114,3 +114,19 @@ def test_a_closed_standard_stream_never_leads_to_the_port(port_dir, pty_port, cl
     assert process.returncode == 1
     if closed == "<&-":
         assert process.stdout.endswith(BANNER + b"\nZORVI_DLK>\nGot ^C Exiting...\n")
+
+
+@pytest.mark.parametrize("target", ["/dev/tty", "$(tty)"], ids=["dev-tty", "own-pty"])
+def test_the_operators_own_terminal_is_never_taken_as_a_port(port_dir, target):
+    # A port entry that leads to the operator's terminal reads as in use: the
+    # program must not switch the screen to raw 8N1 and send board commands to it.
+    script = 'ln -s %s "%s/COM1" && exec "$0" -p 1 -b 9600' % (target, port_dir)
+    child = pexpect.spawn("/bin/sh", ["-c", script, PROGRAM], env=program_env(port_dir),
+                          timeout=15)
+    child.expect(pexpect.EOF)
+    child.close()
+    output = child.before.replace(b"\r\n", b"\n")
+    assert b"Flow control not set" not in output
+    # The two beeps of the exit sequence ring this terminal's bell.
+    assert output.endswith(b"COM port already open\n(exiting)...\n\x07\x07")
+    assert child.exitstatus == 1
