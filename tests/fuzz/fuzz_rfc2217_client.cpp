@@ -1,14 +1,17 @@
 // The client side of RFC 2217 as the serial service runs it: a server (a
 // thread of this program on a Unix-domain socket) sends the fuzz input and
 // hangs up; the client opens the port through the real endpoint and uses it.
+// The first input byte says whether the server stays connected after sending.
 // Checks:
-//   - the open ends at once with 0 or -2 (the server hung up), never a crash
-//     or a wait for the time-out;
+//   - the open succeeds exactly when the input completes the negotiation (a
+//     server that hangs up may also give -2), never a crash or a time-out;
 //   - once open, the received data is exactly the data of the input (0xFF
-//     undoubled, commands and notifications taken out), a receive clear
-//     empties it, and every result is in its range;
+//     undoubled, commands and notifications taken out), CTS is the last state
+//     notified (not asserted once the server hung up), a receive clear
+//     empties the data;
 //   - everything the client sent parses as Telnet with COM-PORT-OPTION
-//     commands of the client's side only (codes 1..12).
+//     commands of the client's side only (codes 1..12), and the data it put
+//     arrives exactly once, 0xFF included.
 #include "serial/rfc2217_endpoint.h"
 #include "serial/telnet_parser.h"
 
@@ -56,10 +59,10 @@ Server& server() {
     return instance;
 }
 
-// Accepts one client, sends `input`, stops sending and collects what the
-// client sends until it closes.
-void serve_once(int listen_fd, const std::vector<uint8_t>& input, std::vector<uint8_t>& heard,
-                std::atomic<bool>& sent_all) {
+// Accepts one client, sends `input`, hangs up (unless told to stay) and
+// collects what the client sends until it closes.
+void serve_once(int listen_fd, const std::vector<uint8_t>& input, bool stay,
+                std::vector<uint8_t>& heard, std::atomic<bool>& sent_all) {
     const int fd = accept(listen_fd, nullptr, nullptr);
     if (fd < 0) {
         sent_all = true;
@@ -73,7 +76,9 @@ void serve_once(int listen_fd, const std::vector<uint8_t>& input, std::vector<ui
         }
         sent += static_cast<size_t>(wrote);
     }
-    shutdown(fd, SHUT_WR);
+    if (!stay) {
+        shutdown(fd, SHUT_WR);
+    }
     sent_all = true;
     uint8_t buffer[4096];
     for (;;) {
@@ -86,58 +91,101 @@ void serve_once(int listen_fd, const std::vector<uint8_t>& input, std::vector<ui
     close(fd);
 }
 
-std::vector<uint8_t> data_of(const uint8_t* bytes, size_t size) {
+// What a client that has read the whole input knows: its data, the last CTS
+// state notified, and whether the negotiation is complete (the server agreed
+// to COM-PORT-OPTION and answered the baud rate).
+struct Expected {
+    std::vector<uint8_t> data;
+    bool cts = false;
+    bool opens = false;
+};
+
+Expected expect_from(const uint8_t* bytes, size_t size) {
+    Expected expected;
     TelnetParser parser;
-    std::vector<uint8_t> out;
+    TelnetNegotiation negotiation;
+    TelnetBytes unused;
+    telnet_negotiation_start(negotiation, unused);
+    bool baud_answered = false;
     for (size_t i = 0; i < size; ++i) {
         const TelnetItem item = telnet_feed(parser, bytes[i]);
         if (item.kind == TelnetItemKind::data) {
-            out.push_back(item.byte);
+            expected.data.push_back(item.byte);
+        } else if (item.kind == TelnetItemKind::option) {
+            telnet_negotiation_answer(negotiation, item.byte, item.option, unused);
+        } else if (item.kind == TelnetItemKind::com_port) {
+            if (item.byte == telnet::CP_NOTIFY_MODEMSTATE + telnet::SERVER_OFFSET &&
+                item.value_size >= 1) {
+                expected.cts = (item.value[0] & telnet::MODEM_CTS) != 0;
+            } else if (item.byte == telnet::CP_SET_BAUDRATE + telnet::SERVER_OFFSET) {
+                baud_answered = true;
+            }
         }
     }
-    return out;
+    expected.opens = baud_answered && (telnet_peer_does(negotiation, telnet::OPT_COM_PORT) ||
+                                       telnet_peer_will(negotiation, telnet::OPT_COM_PORT));
+    return expected;
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size == 0) {
+        return 0;
+    }
+    // The first byte: whether the server stays connected (when the input
+    // completes the negotiation; otherwise the open would wait for its time-out).
+    const bool wants_to_stay = (data[0] & 1) != 0;
+    ++data;
+    --size;
     Server& listening = server();
     const std::vector<uint8_t> input(data, data + size);
+    const Expected expected = expect_from(data, size);
+    const bool stay = wants_to_stay && expected.opens;
     std::vector<uint8_t> heard;
     std::atomic<bool> sent_all{false};
-    std::thread peer(serve_once, listening.listen_fd, std::cref(input), std::ref(heard),
+    std::thread peer(serve_once, listening.listen_fd, std::cref(input), stay, std::ref(heard),
                      std::ref(sent_all));
 
     SerialDefaults defaults;
     std::unique_ptr<SerialEndpoint> endpoint;
     const SerialStatus status = rfc2217_open(listening.path, defaults, endpoint);
-    check(status == 0 || status == -2);
+    check(stay ? status == 0 : (status == 0 || status == -2));
     if (status == 0) {
         check(endpoint != nullptr);
-        // Everything the server sent is in the socket once it has hung up.
         while (!sent_all) {
         }
-        const std::vector<uint8_t> expected = data_of(data, size);
+        // The whole input is in the socket now.
         const SerialStatus waiting = endpoint->rx_count();
-        check(waiting >= 0 && static_cast<size_t>(waiting) == expected.size());
-        for (const uint8_t byte : expected) {
+        check(waiting >= 0 && static_cast<size_t>(waiting) == expected.data.size());
+        for (const uint8_t byte : expected.data) {
             check(endpoint->get_byte() == byte);
         }
         check(endpoint->get_byte() == -100);
-        const SerialStatus cts = endpoint->cts();
-        check(cts == 0); // the server is gone
-        check(endpoint->set_rts(true) == 0 && endpoint->put_byte(0xFF) == 0);
+        // A server that hung up leaves CTS not asserted.
+        check(endpoint->cts() == (stay && expected.cts ? 1 : 0));
+        check(endpoint->set_rts(true) == 0);
+        check(endpoint->put_byte(0xFF) == 0 && endpoint->put_byte('A') == 0);
+        check(endpoint->tx_count() >= 0);
         check(endpoint->rx_clear() == 0 && endpoint->rx_count() == 0);
         endpoint.reset();
     }
     peer.join();
 
+    // The client's own stream: its commands only, and when the server stayed,
+    // the two data bytes put (0xFF doubled on the wire, undoubled here).
     TelnetParser parser;
+    std::vector<uint8_t> data_heard;
     for (const uint8_t byte : heard) {
         const TelnetItem item = telnet_feed(parser, byte);
         if (item.kind == TelnetItemKind::com_port) {
             check(item.byte >= 1 && item.byte <= 12);
+        } else if (item.kind == TelnetItemKind::data) {
+            data_heard.push_back(item.byte);
         }
+    }
+    if (stay) {
+        check(data_heard == std::vector<uint8_t>({0xFF, 'A'}));
     }
     return 0;
 }

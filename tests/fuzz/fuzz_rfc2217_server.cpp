@@ -40,8 +40,7 @@ struct ClientCounts {
     size_t rts_on = 0;
     size_t commands = 0;
     size_t version_queries = 0;
-    std::string command; // the command being typed ('\n' dropped)
-    bool overflow = false;
+    std::string command; // the command being typed ('\n' dropped, 64 characters kept)
 
     void feed(const uint8_t* data, size_t size) {
         for (size_t i = 0; i < size; ++i) {
@@ -65,16 +64,11 @@ struct ClientCounts {
         if (byte == '\r') {
             if (!command.empty()) {
                 ++commands;
-                version_queries += command == "V" && !overflow ? 1 : 0;
+                version_queries += command == "V" ? 1 : 0;
             }
             command.clear();
-            overflow = false;
-        } else if (byte != '\n') {
-            if (command.size() < 64) {
-                command += static_cast<char>(byte);
-            } else {
-                overflow = true;
-            }
+        } else if (byte != '\n' && command.size() < 64) {
+            command += static_cast<char>(byte);
         }
     }
 };
