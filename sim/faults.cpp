@@ -32,9 +32,9 @@ const char* fault_name(Fault fault) {
     return FAULTS[index_of(fault)].name;
 }
 
-bool fault_arm(Faults& faults, const std::string& spec, std::string& error) {
-    const size_t equals = spec.find('=');
-    const std::string name = spec.substr(0, equals);
+bool fault_arm(Faults& faults, const std::string& option, std::string& error) {
+    const size_t equals = option.find('=');
+    const std::string name = option.substr(0, equals);
     for (size_t i = 0; i < FAULTS.size(); ++i) {
         if (name != FAULTS[i].name) {
             continue;
@@ -47,11 +47,11 @@ bool fault_arm(Faults& faults, const std::string& spec, std::string& error) {
             faults.state[i].armed = true;
             return true;
         }
-        if (equals == std::string::npos || equals + 1 >= spec.size()) {
+        if (equals == std::string::npos || equals + 1 >= option.size()) {
             error = "fault " + name + " needs a value: " + name + "=N";
             return false;
         }
-        const std::string text = spec.substr(equals + 1);
+        const std::string text = option.substr(equals + 1);
         char* end = nullptr;
         errno = 0;
         const unsigned long value = std::strtoul(text.c_str(), &end, 10);

@@ -34,7 +34,7 @@ struct Faults {
 
 // Arms a fault from "NAME" or "NAME=VALUE"; false with a message in `error`
 // for an unknown name or a missing/extra/invalid value.
-bool fault_arm(Faults& faults, const std::string& spec, std::string& error);
+bool fault_arm(Faults& faults, const std::string& option, std::string& error);
 
 const char* fault_name(Fault fault);
 bool fault_armed(const Faults& faults, Fault fault);
