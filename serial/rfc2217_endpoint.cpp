@@ -198,22 +198,30 @@ bool Rfc2217Endpoint::wait_until(int64_t deadline_ms) {
 
 SerialStatus Rfc2217Endpoint::negotiate(const SerialDefaults& defaults) {
     const int64_t deadline = monotonic_ms() + NEGOTIATION_LIMIT_MS;
+    // Answers the server until `done` holds: 0; -2 when the server hangs up
+    // (busy with another client); -13 when the deadline passes first.
+    const auto await = [&](auto done) -> SerialStatus {
+        while (!done()) {
+            if (gone_) {
+                return -2;
+            }
+            if (!wait_until(deadline)) {
+                return -13;
+            }
+            flush();
+            drain();
+        }
+        return gone_ ? -2 : 0;
+    };
     telnet_negotiation_start(negotiation_, out_);
     flush();
     // First the option itself: the server agrees to COM-PORT-OPTION.
-    while (!telnet_peer_does(negotiation_, telnet::OPT_COM_PORT) &&
-           !telnet_peer_will(negotiation_, telnet::OPT_COM_PORT)) {
-        if (gone_) {
-            return -2;
-        }
-        if (!wait_until(deadline)) {
-            return -13;
-        }
-        flush();
-        drain();
-    }
-    if (gone_) {
-        return -2;
+    const SerialStatus agreed = await([&] {
+        return telnet_peer_does(negotiation_, telnet::OPT_COM_PORT) ||
+               telnet_peer_will(negotiation_, telnet::OPT_COM_PORT);
+    });
+    if (agreed < 0) {
+        return agreed;
     }
     // Then the line: rate, framing, no flow control, CTS reporting, the
     // current modem state, DTR and RTS. The answer to the rate completes it.
@@ -227,17 +235,7 @@ SerialStatus Rfc2217Endpoint::negotiate(const SerialDefaults& defaults) {
     send_com_port_byte(telnet::CP_SET_CONTROL,
                        defaults.rts != 0 ? telnet::CONTROL_RTS_ON : telnet::CONTROL_RTS_OFF);
     flush();
-    while (!baud_answered_) {
-        if (gone_) {
-            return -2;
-        }
-        if (!wait_until(deadline)) {
-            return -13;
-        }
-        flush();
-        drain();
-    }
-    return gone_ ? -2 : 0;
+    return await([&] { return baud_answered_; });
 }
 
 SerialStatus Rfc2217Endpoint::set_baud(long rate) {
