@@ -9,6 +9,7 @@
 //     writes no more than its capacity, and counts what it could not write.
 // The first input byte says after which bytes the escape wait runs out.
 #include "platform/key_decoder.h"
+#include "tests/fuzz/fuzz_check.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -16,15 +17,6 @@
 #include <vector>
 
 namespace {
-
-// A failed property names itself before the fuzzer takes the input as a finding.
-void check_at(bool condition, const char* text, int line) {
-    if (!condition) {
-        std::fprintf(stderr, "property failed at line %d: %s\n", line, text);
-        std::abort();
-    }
-}
-#define check(condition) check_at((condition), #condition, __LINE__)
 
 // Control codes that only a control byte can produce: not 0 (extended-key
 // prefix), 8 (Backspace, also from 127), 9 and 13 (also from the keypad in

@@ -5,6 +5,7 @@
 // is never touched when nothing was converted. Formatting a value and reading
 // it back gives the value.
 #include "console/number_entry.h"
+#include "tests/fuzz/fuzz_check.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -12,15 +13,6 @@
 #include <string>
 
 namespace {
-
-// A failed property names itself before the fuzzer takes the input as a finding.
-void check_at(bool condition, const char* text, int line) {
-    if (!condition) {
-        std::fprintf(stderr, "property failed at line %d: %s\n", line, text);
-        std::abort();
-    }
-}
-#define check(condition) check_at((condition), #condition, __LINE__)
 
 bool is_blank(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';

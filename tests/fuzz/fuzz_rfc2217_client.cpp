@@ -14,6 +14,7 @@
 //     arrives exactly once, 0xFF included.
 #include "serial/rfc2217_endpoint.h"
 #include "serial/telnet_parser.h"
+#include "tests/fuzz/fuzz_check.h"
 
 #include <atomic>
 #include <cstdio>
@@ -26,15 +27,6 @@
 #include <vector>
 
 namespace {
-
-// A failed property names itself before the fuzzer takes the input as a finding.
-void check_at(bool condition, const char* text, int line) {
-    if (!condition) {
-        std::fprintf(stderr, "property failed at line %d: %s\n", line, text);
-        std::abort();
-    }
-}
-#define check(condition) check_at((condition), #condition, __LINE__)
 
 struct Server {
     std::string path;

@@ -14,6 +14,7 @@
 #include "sim/faults.h"
 #include "sim/line_stream.h"
 #include "sim/rfc2217_server.h"
+#include "tests/fuzz/fuzz_check.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -24,15 +25,6 @@
 namespace {
 
 const std::string FIRMWARE = "ZORVI DLK firmware fuzz";
-
-// A failed property names itself before the fuzzer takes the input as a finding.
-void check_at(bool condition, const char* text, int line) {
-    if (!condition) {
-        std::fprintf(stderr, "property failed at line %d: %s\n", line, text);
-        std::abort();
-    }
-}
-#define check(condition) check_at((condition), #condition, __LINE__)
 
 // What the client's stream asks of the board, read with the shared parser.
 struct ClientCounts {

@@ -6,6 +6,7 @@
 //     it does not know with the matching refusal, and never answers a refusal.
 // The first input byte picks the check; the rest is its input.
 #include "serial/telnet_parser.h"
+#include "tests/fuzz/fuzz_check.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -24,15 +25,6 @@ struct Item {
 bool is_verb(uint8_t byte) {
     return byte >= telnet::WILL && byte <= telnet::DONT;
 }
-
-// A failed property names itself before the fuzzer takes the input as a finding.
-void check_at(bool condition, const char* text, int line) {
-    if (!condition) {
-        std::fprintf(stderr, "property failed at line %d: %s\n", line, text);
-        std::abort();
-    }
-}
-#define check(condition) check_at((condition), #condition, __LINE__)
 
 // What the parser gives for a whole input, fed one byte at a time.
 std::vector<Item> parse(const uint8_t* data, size_t size) {
