@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -64,6 +65,17 @@ class ScriptedServer {
             read_until({0xFF, 0xFA, 0x2C, 0x01});
             write(BAUD_ANSWER);
         });
+    }
+
+    // Accepts the client and agrees to COM-PORT-OPTION, then stays silent
+    // until the client gives up.
+    void serve_option_only() {
+        peer_ = accept(listener_, nullptr, nullptr);
+        timeval limit{3, 0};
+        setsockopt(peer_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        read_until({0xFF, 0xFB, 0x2C});
+        write(DO_COM_PORT);
+        read_until({0xFF, 0xFF, 0xFF, 0xFF}); // never sent: returns when the client leaves
     }
 
     void write(const Bytes& bytes) const {
@@ -203,6 +215,29 @@ TEST(Rfc2217Endpoint, OpeningFailures) {
     char text[128];
     serial_error_text(text, sizeof text);
     EXPECT_STREQ(text, "File name too long");
+}
+
+TEST(Rfc2217Endpoint, AServerThatNeverCompletesTheNegotiationIsNotReadyAfterOneSecond) {
+    // Nobody accepts (the connection waits in the backlog), then a server that
+    // agrees to the option but never answers the rate: both are not ready, and
+    // neither open waits much past its second.
+    for (const bool agree_only : {false, true}) {
+        ScriptedServer server;
+        std::thread script;
+        if (agree_only) {
+            script = std::thread([&server] { server.serve_option_only(); });
+        }
+        std::unique_ptr<SerialEndpoint> endpoint;
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(rfc2217_open(server.path(), SerialDefaults{}, endpoint), -13) << agree_only;
+        const auto waited = std::chrono::steady_clock::now() - started;
+        EXPECT_GE(waited, std::chrono::milliseconds(950)) << agree_only;
+        EXPECT_LT(waited, std::chrono::seconds(5)) << agree_only;
+        EXPECT_FALSE(endpoint);
+        if (script.joinable()) {
+            script.join();
+        }
+    }
 }
 
 } // namespace
