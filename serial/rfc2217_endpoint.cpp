@@ -7,12 +7,14 @@
 #include "platform/clock.h"
 #include "serial/telnet_parser.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <deque>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -26,6 +28,10 @@ constexpr long OPENING_BAUD = 115200;
 constexpr size_t MAX_RECEIVED = 64 * 1024;
 // One query reads at most this much, so a peer that floods cannot hold it.
 constexpr size_t MAX_DRAIN = 64 * 1024;
+// Output the peer has not taken beyond what the socket holds. A peer that
+// lets this much pile up is not reading (it may be flooding us with requests
+// whose answers it never takes): it is given up rather than held in memory.
+constexpr size_t MAX_UNSENT = 64 * 1024;
 // Both edges of CTS: the state bit and the changed bit.
 constexpr uint8_t MODEM_STATE_MASK = telnet::MODEM_CTS | telnet::MODEM_CTS_CHANGED;
 
@@ -72,7 +78,8 @@ class Rfc2217Endpoint final : public SerialEndpoint {
     void send_baud(long rate);
     void send_params(int parity, int stop_bits, int data_bits);
     void flush();
-    void drain();
+    // Reads what the socket holds, up to about `limit` bytes.
+    void drain(size_t limit = MAX_DRAIN);
     void handle(const TelnetItem& item);
     void lose_peer();
     // Waits for input or room to send until the deadline; false on time-out.
@@ -105,14 +112,17 @@ void Rfc2217Endpoint::flush() {
         } else if (sent < 0 && errno == EINTR) {
             continue;
         } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            return;
+            break;
         } else {
             lose_peer();
             return;
         }
     }
-    out_.clear();
+    out_.erase(out_.begin(), out_.begin() + static_cast<std::ptrdiff_t>(out_head_));
     out_head_ = 0;
+    if (out_.size() > MAX_UNSENT) {
+        lose_peer();
+    }
 }
 
 void Rfc2217Endpoint::handle(const TelnetItem& item) {
@@ -139,10 +149,10 @@ void Rfc2217Endpoint::handle(const TelnetItem& item) {
     }
 }
 
-void Rfc2217Endpoint::drain() {
+void Rfc2217Endpoint::drain(size_t limit) {
     std::array<uint8_t, 4096> buffer; // filled by recv
     size_t total = 0;
-    while (!gone_ && total < MAX_DRAIN) {
+    while (!gone_ && total < limit) {
         const ssize_t got = recv(fd_, buffer.data(), buffer.size(), MSG_DONTWAIT);
         if (got > 0) {
             total += static_cast<size_t>(got);
@@ -289,7 +299,13 @@ SerialStatus Rfc2217Endpoint::get_byte() {
 
 SerialStatus Rfc2217Endpoint::rx_clear() {
     flush();
-    drain();
+    // All the socket holds now was received before the clear, however much
+    // that is; a peer that keeps sending cannot hold the clear past it.
+    int waiting = 0;
+    if (ioctl(fd_, FIONREAD, &waiting) != 0 || waiting < 0) {
+        waiting = 0;
+    }
+    drain(std::max(MAX_DRAIN, static_cast<size_t>(waiting)));
     received_.clear();
     return 0;
 }

@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <poll.h>
 #include <string>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -102,6 +104,25 @@ class ScriptedServer {
         }
     }
 
+    // Sends all of `bytes` unless the client takes nothing for `patience_ms`;
+    // false then.
+    bool write_some(const Bytes& bytes, int patience_ms) const {
+        size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t sent =
+                send(peer_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (sent > 0) {
+                done += static_cast<size_t>(sent);
+                continue;
+            }
+            pollfd room{peer_, POLLOUT, 0};
+            if (poll(&room, 1, patience_ms) <= 0) {
+                return false;
+            }
+        }
+        return true;
+    }
+
     void hang_up() {
         close(peer_);
         peer_ = -1;
@@ -163,6 +184,42 @@ TEST(Rfc2217Endpoint, ReceiveClearDropsBytesStillInTheSocketButKeepsNotification
     EXPECT_EQ(endpoint->cts(), 0) << "the CTS drop inside the cleared data was lost";
     server.write({'n', 'e', 'w'});
     EXPECT_EQ(take_all(*endpoint), "new");
+}
+
+TEST(Rfc2217Endpoint, ReceiveClearEmptiesASocketHoldingMoreThanOneQueryReads) {
+    ScriptedServer server;
+    auto endpoint = open_on(server);
+    ASSERT_TRUE(endpoint);
+    server.write(Bytes(100 * 1024, 'x')); // more than one query drains at a time
+    EXPECT_EQ(endpoint->rx_clear(), 0);
+    ASSERT_EQ(endpoint->rx_count(), 0) << "bytes received before the clear survived it";
+    server.write({'n', 'e', 'w'});
+    EXPECT_EQ(take_all(*endpoint), "new");
+}
+
+TEST(Rfc2217Endpoint, APeerThatFloodsRequestsButNeverReadsCannotGrowTheOutput) {
+    ScriptedServer server;
+    auto endpoint = open_on(server);
+    ASSERT_TRUE(endpoint);
+    // Each WILL ECHO is refused with a DONT the server never reads: once the
+    // socket is full, unsent answers must not pile up without bound.
+    Bytes requests;
+    for (int i = 0; i < 20000; ++i) {
+        requests.insert(requests.end(), {0xFF, 0xFB, 0x01});
+    }
+    std::atomic<bool> finished{false};
+    std::thread flood([&] {
+        for (int i = 0; i < 64 && server.write_some(requests, 200); ++i) {
+        }
+        finished = true;
+    });
+    int max_unsent = 0;
+    while (!finished) {
+        endpoint->rx_count();
+        max_unsent = std::max(max_unsent, endpoint->tx_count());
+    }
+    flood.join();
+    EXPECT_LE(max_unsent, 256 * 1024);
 }
 
 TEST(Rfc2217Endpoint, RtsAndDataGoOutAtOnceEscaped) {
