@@ -35,6 +35,22 @@ uint16_t expected_value(int seed, int position) {
     return static_cast<uint16_t>(position == PIXELS_PER_SCAN - 1 ? 0x1234 : seed * 1000 + position);
 }
 
+// What one acquisition returned and wrote on standard error (its standard
+// output, the settings line, is left out).
+struct Outcome {
+    int result;
+    std::string err;
+};
+
+Outcome acquire(PortIndex port, uint16_t data_scans, uint32_t integration_ms, uint16_t* buffer) {
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    const int result = collect_spectra(port, nullptr, 3, data_scans, integration_ms, buffer);
+    Outcome outcome{result, testing::internal::GetCapturedStderr()};
+    testing::internal::GetCapturedStdout();
+    return outcome;
+}
+
 class Acquisition : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -120,11 +136,7 @@ TEST_F(Acquisition, AnErrorResultFromTheServiceIsAMissingByte) {
     line->error_at_byte = 0; // the first byte of pixel 255 comes out as -103
     std::vector<uint16_t> buffer(PIXELS_PER_SCAN, UNTOUCHED);
 
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    const int result = collect_spectra(PORT, nullptr, 3, 1, 20, buffer.data());
-    const std::string err = testing::internal::GetCapturedStderr();
-    testing::internal::GetCapturedStdout();
+    const auto [result, err] = acquire(PORT, 1, 20, buffer.data());
 
     EXPECT_EQ(result, -2);
     // The second byte (0x34) was still asked for; the missing one shows as -1.
@@ -169,11 +181,7 @@ TEST_F(Acquisition, ATimeOutWinsOverCtsSeenInTheSamePass) {
     line->transfer = transfer_for(1);
     line->cts_script = {{499, 0}};
     std::vector<uint16_t> buffer(PIXELS_PER_SCAN, UNTOUCHED);
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    const int result = collect_spectra(PORT, nullptr, 3, 1, 20, buffer.data());
-    const std::string err = testing::internal::GetCapturedStderr();
-    testing::internal::GetCapturedStdout();
+    const auto [result, err] = acquire(PORT, 1, 20, buffer.data());
 
     EXPECT_EQ(result, -2);
     std::smatch match;
@@ -221,11 +229,7 @@ TEST_F(Acquisition, AFailedScanKeepsWhatWasAlreadyStored) {
         line->next_transfers.back().resize(c.bytes_of_last_scan);
         std::vector<uint16_t> buffer(c.data_scans * PIXELS_PER_SCAN, UNTOUCHED);
 
-        testing::internal::CaptureStdout();
-        testing::internal::CaptureStderr();
-        const int result = collect_spectra(PORT, nullptr, 3, c.data_scans, 20, buffer.data());
-        const std::string err = testing::internal::GetCapturedStderr();
-        testing::internal::GetCapturedStdout();
+        const auto [result, err] = acquire(PORT, c.data_scans, 20, buffer.data());
 
         EXPECT_EQ(result, -2);
         EXPECT_TRUE(std::regex_match(err, std::regex(c.report))) << err;
@@ -247,11 +251,7 @@ TEST(AcquisitionWithoutPort, AnErrorResultIsNoCtsSignal) {
     // board never answered, so the first handshake wait times out.
     constexpr PortIndex CLOSED = 102;
     std::vector<uint16_t> buffer(PIXELS_PER_SCAN, UNTOUCHED);
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    const int result = collect_spectra(CLOSED, nullptr, 3, 1, 650, buffer.data());
-    const std::string err = testing::internal::GetCapturedStderr();
-    testing::internal::GetCapturedStdout();
+    const auto [result, err] = acquire(CLOSED, 1, 650, buffer.data());
 
     EXPECT_EQ(result, -2);
     const std::regex report(
