@@ -16,9 +16,7 @@ std::array<std::unique_ptr<SerialEndpoint>, SERIAL_PORT_COUNT> open_ports;
 SerialDefaults defaults;
 int last_os_error = 0;
 
-bool valid_index(PortIndex port) {
-    return port >= 0 && port < SERIAL_PORT_COUNT;
-}
+bool valid_index(PortIndex port) { return port >= 0 && port < SERIAL_PORT_COUNT; }
 
 SerialEndpoint* endpoint_of(PortIndex port) {
     return valid_index(port) ? open_ports[port].get() : nullptr;
@@ -28,13 +26,9 @@ constexpr SerialStatus NOT_OPEN = -3;
 
 } // namespace
 
-void serial_record_os_error(int error_number) {
-    last_os_error = error_number;
-}
+void serial_record_os_error(int error_number) { last_os_error = error_number; }
 
-const SerialDefaults& serial_defaults() {
-    return defaults;
-}
+const SerialDefaults& serial_defaults() { return defaults; }
 
 SerialStatus serial_attach(PortIndex port, std::unique_ptr<SerialEndpoint> endpoint) {
     if (!valid_index(port)) {
