@@ -9,7 +9,8 @@
 // Ctrl+C: with processed input off the console delivers it as a key with the
 // character 3. Wine raises CTRL_C_EVENT whatever the mode, so one control
 // handler is installed: while a key read waits it queues a key event with the
-// character 3 and reports the event handled; at any other time it declines,
+// character 3 and reports the event handled (as it does while a prompt reads
+// its entry, between two key reads); at any other time it declines,
 // and the default handling ends the process, as an unhandled Ctrl+C does.
 #include "platform/key_reader.h"
 
@@ -34,8 +35,14 @@ struct ConsoleKeys {
 
 ConsoleKeys console_keys;
 
-// Read by the control handler, which runs on a thread of its own.
+// The console's input mode before console_line_editing(false).
+DWORD line_mode_saved = 0;
+bool line_mode_changed = false;
+
+// Read by the control handler, which runs on a thread of its own: a key read
+// waits, or a prompt reads an entry.
 std::atomic<bool> key_read_waiting{false};
+std::atomic<bool> entry_reading{false};
 std::atomic<HANDLE> handler_input{INVALID_HANDLE_VALUE};
 
 HANDLE console_input() {
@@ -51,7 +58,8 @@ HANDLE console_input() {
 
 BOOL WINAPI on_console_control(DWORD control) {
     const HANDLE input = handler_input.load();
-    if (control != CTRL_C_EVENT || !key_read_waiting.load() || input == INVALID_HANDLE_VALUE) {
+    const bool keys_wanted = key_read_waiting.load() || entry_reading.load();
+    if (control != CTRL_C_EVENT || !keys_wanted || input == INVALID_HANDLE_VALUE) {
         return FALSE;
     }
     INPUT_RECORD record{};
@@ -85,6 +93,21 @@ uint16_t input_code_page_character(const KEY_EVENT_RECORD& key) {
     return static_cast<uint8_t>(bytes[0]);
 }
 
+// Wine's console on a Unix terminal: the terminal sends the same sequences for
+// the keypad's navigation keys as for the grey ones, and wine marks neither as
+// enhanced. They are taken as the grey keys there, as the Linux build's
+// decoder takes them; otherwise every arrow would cancel an entry.
+bool console_on_unix_terminal() {
+    static const bool wine = [] {
+        const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+        return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+    }();
+    return wine;
+}
+
+constexpr WORD FIRST_NAVIGATION_KEY = VK_PRIOR;
+constexpr WORD LAST_NAVIGATION_KEY = VK_DELETE;
+
 ConsoleKeyEvent to_key_event(const KEY_EVENT_RECORD& key) {
     ConsoleKeyEvent event;
     event.key_down = key.bKeyDown != FALSE;
@@ -92,6 +115,10 @@ ConsoleKeyEvent to_key_event(const KEY_EVENT_RECORD& key) {
     event.virtual_key = key.wVirtualKeyCode;
     event.character = input_code_page_character(key);
     event.control_keys = key.dwControlKeyState;
+    if (console_on_unix_terminal() && key.uChar.UnicodeChar == 0 &&
+        key.wVirtualKeyCode >= FIRST_NAVIGATION_KEY && key.wVirtualKeyCode <= LAST_NAVIGATION_KEY) {
+        event.control_keys |= KEY_ENHANCED;
+    }
     return event;
 }
 
@@ -156,6 +183,26 @@ void console_input_start() {
     DWORD count = 0;
     PeekConsoleInputW(input, &record, 1, &count);
     SetConsoleCtrlHandler(on_console_control, TRUE);
+}
+
+void console_line_editing(bool enabled) {
+    const HANDLE input = console_input();
+    DWORD mode = 0;
+    if (input == INVALID_HANDLE_VALUE || !GetConsoleMode(input, &mode)) {
+        return;
+    }
+    if (!enabled) {
+        line_mode_saved = mode;
+        line_mode_changed = true;
+        SetConsoleMode(input, mode & ~DWORD(ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT));
+    } else if (line_mode_changed) {
+        line_mode_changed = false;
+        SetConsoleMode(input, line_mode_saved);
+    }
+}
+
+void console_ctrl_c_is_key(bool is_key) {
+    entry_reading.store(is_key);
 }
 
 void set_key_source(KeySource source) {

@@ -31,20 +31,20 @@ bool port_directory(std::wstring* value) {
 }
 
 // The full path of a directory entry, in the \\?\ form that takes every name
-// as a file name.
+// as a file name. Only the directory goes through GetFullPathNameW, which
+// would turn a path ending in COM1-COM9 into the device \\.\COMn.
 std::wstring literal_path(const std::wstring& directory, const std::wstring& name) {
-    std::wstring joined = directory;
-    if (!joined.empty() && joined.back() != L'\\' && joined.back() != L'/') {
-        joined += L'\\';
+    const DWORD needed = GetFullPathNameW(directory.c_str(), 0, nullptr, nullptr);
+    std::wstring path = directory;
+    if (needed > 0) {
+        std::vector<wchar_t> full(needed);
+        const DWORD length = GetFullPathNameW(directory.c_str(), needed, full.data(), nullptr);
+        path.assign(full.data(), length < needed ? length : 0);
     }
-    joined += name;
-    const DWORD needed = GetFullPathNameW(joined.c_str(), 0, nullptr, nullptr);
-    if (needed == 0) {
-        return joined;
+    if (!path.empty() && path.back() != L'\\' && path.back() != L'/') {
+        path += L'\\';
     }
-    std::vector<wchar_t> full(needed);
-    const DWORD length = GetFullPathNameW(joined.c_str(), needed, full.data(), nullptr);
-    std::wstring path(full.data(), length < needed ? length : 0);
+    path += name;
     if (path.rfind(L"\\\\?\\", 0) == 0) {
         return path;
     }
@@ -98,15 +98,10 @@ SerialStatus open_endpoint(PortIndex port, const SerialDefaults& defaults,
         return -10;
     }
     if (path.rfind(L"\\\\?\\", 0) == 0) {
-        // A port directory entry: only a file can be a comm device.
+        // A port directory entry: a directory is no port (it would open as one
+        // that is in use). Whatever else is there, the open tells.
         const DWORD attributes = GetFileAttributesW(path.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES) {
-            const DWORD error = GetLastError();
-            return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
-                       ? -10
-                       : comm_open_status(error);
-        }
-        if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
             return -10;
         }
     }
