@@ -67,8 +67,11 @@ class ScriptedServer {
             read_until({0xFF, 0xFB, 0x2C});
             write(DO_COM_PORT);
             read_until({0xFF, 0xFA, 0x2C, 0x01});
-            write(binary);
-            write(BAUD_ANSWER);
+            // One write: a client that gives up on the BINARY answers may
+            // close before a second one.
+            Bytes answers = binary;
+            answers.insert(answers.end(), BAUD_ANSWER.begin(), BAUD_ANSWER.end());
+            write(answers);
         });
     }
 
