@@ -8,9 +8,9 @@
 // and CTS 0, so every wait of the callers ends with its own time-out.
 //
 // FTDI adapters hand a lone received byte to the host only when their latency
-// timer runs out, 16 ms by default: one byte per RTS pulse then takes a 512-
-// byte spectrum from about 1 s to about 8 s. The driver's low-latency flag
-// sets the timer to 1 ms, and the driver keeps it until the adapter is
+// timer runs out, 16 ms by default: at one byte per RTS pulse a 512-byte
+// spectrum then takes about 8 s instead of about 1 s. The driver's low-latency
+// flag sets the timer to 1 ms, and the driver keeps it until the adapter is
 // unplugged, so the flag found at open is put back on every way out.
 #include "serial/tty_endpoint.h"
 
