@@ -168,7 +168,8 @@ SerialStatus open_endpoint(PortIndex port, const SerialDefaults& defaults,
         return -103;
     }
     if (S_ISCHR(target.st_mode)) {
-        if (is_system_console(target.st_rdev) || is_operator_terminal(target.st_rdev)) {
+        // Checked here by path, and by tty_open again on the descriptor it opens.
+        if (is_reserved_terminal(target.st_rdev)) {
             return -2; // in use by the system, or the operator's own terminal
         }
         return tty_open(path, defaults, out);
