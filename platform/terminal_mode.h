@@ -17,8 +17,17 @@
 //
 // All of it applies only when standard input is a terminal; otherwise every
 // call does nothing.
+//
+// The ending-signal handlers also run one restore hook, before the terminal:
+// the serial port's, which gives a device back its settings. The hook must
+// make async-signal-safe calls only. Setting it installs the ending-signal
+// handlers when the terminal mode has not (standard input not a terminal),
+// so the port is restored either way.
 #pragma once
 
 void terminal_mode_enter();
 void terminal_signal_keys(bool enabled);
 void terminal_mode_restore();
+
+// Fills the one slot for the hook; nullptr empties it.
+void set_ending_signal_hook(void (*hook)());

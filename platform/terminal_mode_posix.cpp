@@ -1,6 +1,7 @@
 // The terminal mode guard; see terminal_mode.h.
 #include "platform/terminal_mode.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -19,6 +20,13 @@ struct TerminalMode {
 
 TerminalMode terminal;
 
+// Run by the ending-signal handlers before the terminal is restored.
+using EndingHook = void (*)();
+std::atomic<EndingHook> ending_hook{nullptr};
+static_assert(std::atomic<EndingHook>::is_always_lock_free, "read inside signal handlers");
+
+bool ending_handlers_installed = false;
+
 constexpr int ending_signals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGPIPE};
 
 void apply(const termios& mode) {
@@ -35,7 +43,7 @@ bool in_foreground() {
 }
 
 void restore_saved() {
-    if (in_foreground()) {
+    if (terminal.entered && in_foreground()) {
         apply(terminal.saved);
     }
 }
@@ -43,6 +51,9 @@ void restore_saved() {
 // Async-signal-safe: restore, then die of the same signal by its default action.
 void on_ending_signal(int signal_number) {
     const int saved_errno = errno;
+    if (const EndingHook hook = ending_hook.load()) {
+        hook();
+    }
     restore_saved();
     signal(signal_number, SIG_DFL); // also installed with SA_RESETHAND
     raise(signal_number);
@@ -95,6 +106,16 @@ void install(int signal_number, void (*handler)(int), int flags) {
     sigaction(signal_number, &action, nullptr);
 }
 
+void install_ending_handlers() {
+    if (ending_handlers_installed) {
+        return;
+    }
+    ending_handlers_installed = true;
+    for (int signal_number : ending_signals) {
+        install(signal_number, on_ending_signal, SA_RESETHAND | SA_NODEFER);
+    }
+}
+
 void restore_at_exit() {
     terminal_mode_restore();
 }
@@ -115,9 +136,7 @@ void terminal_mode_enter() {
     terminal.current = mode;
     terminal.entered = true;
     std::atexit(restore_at_exit);
-    for (int signal_number : ending_signals) {
-        install(signal_number, on_ending_signal, SA_RESETHAND | SA_NODEFER);
-    }
+    install_ending_handlers();
     // SA_RESTART: a write of the program's output that the stop interrupted
     // goes on afterwards instead of failing and losing what stdio held.
     install(SIGTSTP, on_stop_signal, SA_RESTART);
@@ -145,7 +164,12 @@ void terminal_signal_keys(bool enabled) {
 }
 
 void terminal_mode_restore() {
-    if (terminal.entered) {
-        restore_saved();
+    restore_saved();
+}
+
+void set_ending_signal_hook(void (*hook)()) {
+    if (hook != nullptr) {
+        install_ending_handlers();
     }
+    ending_hook.store(hook);
 }

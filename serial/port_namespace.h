@@ -1,5 +1,7 @@
 // COM numbers to endpoints. COM n (PortIndex n-1) is $ZORVIDLK_PORT_DIR/COM<n>
-// when that variable is set, else a fixed table of Linux device nodes.
+// when that variable is set, or else the port file
+// $ZORVIDLK_PORT_DIR/port<n>.rfc2217 (see port_file.h); without the variable, a
+// fixed table of Linux device nodes.
 #pragma once
 
 #include "serial/serial_endpoint.h"
@@ -9,6 +11,8 @@
 
 // The path that a PortIndex names, or "" when the index names no device.
 std::string port_path(PortIndex port);
+// The port file that may serve a PortIndex, or "" without a port directory.
+std::string port_file_path(PortIndex port);
 
 // Opens the endpoint behind a PortIndex with the given defaults.
 // 0 with `out` set, or a negative SerialStatus (see serial_service.h).

@@ -1,21 +1,26 @@
 // COM numbers to endpoints.
 //
-// With ZORVIDLK_PORT_DIR set, COM n is $ZORVIDLK_PORT_DIR/COM<n> and nothing
-// else: a character device (or a link to one) opens as a tty, a Unix-domain
-// socket as an RFC 2217 peer. Without it, a fixed table of Linux device nodes:
+// With ZORVIDLK_PORT_DIR set, COM n is $ZORVIDLK_PORT_DIR/COM<n>: a character
+// device (or a link to one) opens as a tty, a Unix-domain socket as an RFC
+// 2217 peer. Where no COM<n> entry exists, $ZORVIDLK_PORT_DIR/port<n>.rfc2217,
+// a port file naming an RFC 2217 server on TCP, serves instead. Without the
+// variable, a fixed table of Linux device nodes:
 //   COM1-COM32   /dev/ttyS0-31
 //   COM33-COM64  /dev/ttyUSB0-31
 //   COM65-COM96  /dev/ttyACM0-31
 //   COM97-COM256 no device (free for the port directory)
 #include "serial/port_namespace.h"
 
+#include "serial/port_file.h"
 #include "serial/rfc2217_endpoint.h"
 #include "serial/system_console.h"
 #include "serial/tty_endpoint.h"
 
 #include <cerrno>
 #include <cstdlib>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -42,6 +47,76 @@ std::string table_path(PortIndex port) {
     return "";
 }
 
+// The port directory, or "" when there is none.
+std::string port_directory() {
+    const char* directory = std::getenv(PORT_DIR_VARIABLE);
+    return directory == nullptr ? "" : directory;
+}
+
+// Reads a port file whole: 0 with `content` set; -10 when there is no such
+// file, it is not a regular file, or it is longer than a port file can be;
+// -103 when it cannot be read.
+SerialStatus read_port_file(const std::string& path, std::string& content) {
+    // Non-blocking, so that a FIFO by that name cannot hold the open.
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        const int error_number = errno;
+        if (error_number == ENOENT || error_number == ENOTDIR) {
+            return -10;
+        }
+        serial_record_os_error(error_number);
+        return -103;
+    }
+    struct stat target {};
+    if (fstat(fd, &target) != 0 || !S_ISREG(target.st_mode)) {
+        close(fd);
+        return -10;
+    }
+    char buffer[PORT_FILE_MAX_SIZE + 1];
+    size_t size = 0;
+    while (size < sizeof buffer) {
+        const ssize_t got = read(fd, buffer + size, sizeof buffer - size);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            const int error_number = errno;
+            close(fd);
+            serial_record_os_error(error_number);
+            return -103;
+        }
+        if (got == 0) {
+            break;
+        }
+        size += static_cast<size_t>(got);
+    }
+    close(fd);
+    if (size > PORT_FILE_MAX_SIZE) {
+        return -10;
+    }
+    content.assign(buffer, size);
+    return 0;
+}
+
+SerialStatus open_port_file(PortIndex port, const SerialDefaults& defaults,
+                            std::unique_ptr<SerialEndpoint>& out) {
+    const std::string path = port_file_path(port);
+    if (path.empty()) {
+        return -10;
+    }
+    std::string content;
+    const SerialStatus read_status = read_port_file(path, content);
+    if (read_status < 0) {
+        return read_status;
+    }
+    PortFileTarget target;
+    const SerialStatus parsed = parse_port_file(content, target);
+    if (parsed < 0) {
+        return parsed;
+    }
+    return rfc2217_open_tcp(target.host, target.port, defaults, out);
+}
+
 } // namespace
 
 std::string port_path(PortIndex port) {
@@ -59,6 +134,14 @@ std::string port_path(PortIndex port) {
     return std::string(directory) + "/COM" + std::to_string(port + 1);
 }
 
+std::string port_file_path(PortIndex port) {
+    const std::string directory = port_directory();
+    if (port < 0 || port >= SERIAL_PORT_COUNT || directory.empty()) {
+        return "";
+    }
+    return directory + "/port" + std::to_string(port + 1) + ".rfc2217";
+}
+
 SerialStatus open_endpoint(PortIndex port, const SerialDefaults& defaults,
                            std::unique_ptr<SerialEndpoint>& out) {
     if (port < 0 || port >= SERIAL_PORT_COUNT) {
@@ -74,8 +157,9 @@ SerialStatus open_endpoint(PortIndex port, const SerialDefaults& defaults,
         struct stat entry {};
         if (error_number == ENOENT || error_number == ENOTDIR) {
             // An entry that exists but leads nowhere (a link to an unplugged device)
-            // is a port that is not ready; no entry at all is no port.
-            return lstat(path.c_str(), &entry) == 0 ? -13 : -10;
+            // is a port that is not ready; with no entry at all, a port file
+            // may name the port.
+            return lstat(path.c_str(), &entry) == 0 ? -13 : open_port_file(port, defaults, out);
         }
         if (error_number == ELOOP) {
             return -13;
@@ -84,7 +168,8 @@ SerialStatus open_endpoint(PortIndex port, const SerialDefaults& defaults,
         return -103;
     }
     if (S_ISCHR(target.st_mode)) {
-        if (is_system_console(target.st_rdev) || is_operator_terminal(target.st_rdev)) {
+        // Checked here by path, and by tty_open again on the descriptor it opens.
+        if (is_reserved_terminal(target.st_rdev)) {
             return -2; // in use by the system, or the operator's own terminal
         }
         return tty_open(path, defaults, out);

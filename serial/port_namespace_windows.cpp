@@ -1,14 +1,17 @@
 // COM numbers to endpoints on Windows.
 //
 // Without ZORVIDLK_PORT_DIR, COM n is the Windows port \\.\COMn. With it, COM n
-// is the entry COM<n> of that directory and nothing else, as on Linux: a comm
-// device file opens as a comm port; a plain file, a directory or no entry at
-// all is no port. The entry is reached through a \\?\ path: under a plain
-// path the names COM1-COM9 would be the system's serial ports themselves,
-// whatever the directory. A set but empty variable names no ports at all.
+// is what that directory holds, as on Linux: the entry COM<n>, a comm device
+// file, opens as a comm port (a plain file or a directory there is no port);
+// where there is no COM<n>, the port file port<n>.rfc2217 names an RFC 2217
+// server on the network (port_file.h); with neither, there is no port. The entry is reached through
+// a \\?\ path: under a plain path the names COM1-COM9 would be the system's serial ports
+// themselves, whatever the directory. A set but empty variable names no ports at all.
 #include "serial/port_namespace.h"
 
 #include "serial/comm_endpoint_windows.h"
+#include "serial/port_file.h"
+#include "serial/rfc2217_endpoint.h"
 
 #include <vector>
 #include <windows.h>
@@ -82,7 +85,81 @@ std::string narrow(const std::wstring& text) {
     return out;
 }
 
+std::wstring wide_port_file_path(PortIndex port) {
+    std::wstring directory;
+    if (port < 0 || port >= SERIAL_PORT_COUNT || !port_directory(&directory) || directory.empty()) {
+        return L"";
+    }
+    return literal_path(directory, L"port" + std::to_wstring(port + 1) + L".rfc2217");
+}
+
+// Reads a port file whole: 0 with `content` set; -10 when there is no such
+// file, it is not a plain file, or it is longer than a port file can be;
+// -103 when it cannot be read.
+SerialStatus read_port_file(const std::wstring& path, std::string& content) {
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+            error == ERROR_ACCESS_DENIED) { // a directory by that name
+            return -10;
+        }
+        serial_record_os_error(static_cast<int>(error));
+        return -103;
+    }
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+        CloseHandle(file);
+        return -10;
+    }
+    char buffer[PORT_FILE_MAX_SIZE + 1];
+    DWORD size = 0;
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(file, buffer + size, static_cast<DWORD>(sizeof buffer) - size, &got,
+                      nullptr)) {
+            const DWORD error = GetLastError();
+            CloseHandle(file);
+            serial_record_os_error(static_cast<int>(error));
+            return -103;
+        }
+        size += got;
+        if (got == 0 || size >= sizeof buffer) {
+            break;
+        }
+    }
+    CloseHandle(file);
+    if (size > PORT_FILE_MAX_SIZE) {
+        return -10;
+    }
+    content.assign(buffer, size);
+    return 0;
+}
+
+SerialStatus open_port_file(PortIndex port, const SerialDefaults& defaults,
+                            std::unique_ptr<SerialEndpoint>& out) {
+    const std::wstring path = wide_port_file_path(port);
+    if (path.empty()) {
+        return -10;
+    }
+    std::string content;
+    const SerialStatus read_status = read_port_file(path, content);
+    if (read_status < 0) {
+        return read_status;
+    }
+    PortFileTarget target;
+    const SerialStatus parsed = parse_port_file(content, target);
+    if (parsed < 0) {
+        return parsed;
+    }
+    return rfc2217_open_tcp(target.host, target.port, defaults, out);
+}
+
 } // namespace
+
+std::string port_file_path(PortIndex port) {
+    return narrow(wide_port_file_path(port));
+}
 
 std::string port_path(PortIndex port) {
     return narrow(wide_port_path(port));
@@ -101,7 +178,12 @@ SerialStatus open_endpoint(PortIndex port, const SerialDefaults& defaults,
         // A port directory entry: a directory is no port (it would open as one
         // that is in use). Whatever else is there, the open tells.
         const DWORD attributes = GetFileAttributesW(path.c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            const DWORD error = GetLastError();
+            if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+                return open_port_file(port, defaults, out);
+            }
+        } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
             return -10;
         }
     }

@@ -1,23 +1,18 @@
-// The client side of RFC 2217 on a Unix-domain socket. Nothing here waits
-// once the port is open: RTS changes are sent without awaiting the answer,
-// and every query first drains the socket without blocking through the Telnet
-// parser, then answers from the received bytes and the last CTS state.
+// The client side of RFC 2217, over any byte stream of socket_transport.h (a
+// Unix-domain socket or TCP). Nothing here waits once the port is open: RTS
+// changes are sent without awaiting the answer, and every query first drains
+// the connection without blocking through the Telnet parser, then answers
+// from the received bytes and the last CTS state.
 #include "serial/rfc2217_endpoint.h"
 
 #include "platform/clock.h"
+#include "serial/socket_transport.h"
 #include "serial/telnet_parser.h"
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <climits>
-#include <cstring>
 #include <deque>
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 namespace {
 
@@ -50,16 +45,13 @@ bool supported_baud(long rate) {
 
 class Rfc2217Endpoint final : public SerialEndpoint {
   public:
-    explicit Rfc2217Endpoint(int fd) : fd_(fd) {}
-    ~Rfc2217Endpoint() override {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-    }
+    explicit Rfc2217Endpoint(SocketHandle socket) : socket_(socket) {}
+    ~Rfc2217Endpoint() override { socket_close(socket_); }
     Rfc2217Endpoint(const Rfc2217Endpoint&) = delete;
     Rfc2217Endpoint& operator=(const Rfc2217Endpoint&) = delete;
 
-    SerialStatus negotiate(const SerialDefaults& defaults);
+    // Negotiates the option, BINARY both ways and the line, by `deadline_ms`.
+    SerialStatus negotiate(const SerialDefaults& defaults, int64_t deadline_ms);
 
     SerialStatus set_baud(long rate) override;
     SerialStatus set_params(int parity, int stop_bits, int data_bits) override;
@@ -85,8 +77,10 @@ class Rfc2217Endpoint final : public SerialEndpoint {
     // Waits for input or room to send until the deadline; false on time-out.
     bool wait_until(int64_t deadline_ms);
 
-    int fd_;
+    SocketHandle socket_;
     bool gone_ = false;
+    // The server said WONT or DONT to BINARY while negotiating.
+    bool binary_refused_ = false;
     bool cts_ = false;
     bool baud_answered_ = false;
     TelnetParser parser_;
@@ -105,13 +99,10 @@ void Rfc2217Endpoint::lose_peer() {
 
 void Rfc2217Endpoint::flush() {
     while (!gone_ && out_head_ < out_.size()) {
-        const ssize_t sent = send(fd_, out_.data() + out_head_, out_.size() - out_head_,
-                                  MSG_NOSIGNAL | MSG_DONTWAIT);
+        const long sent = socket_send(socket_, out_.data() + out_head_, out_.size() - out_head_);
         if (sent > 0) {
             out_head_ += static_cast<size_t>(sent);
-        } else if (sent < 0 && errno == EINTR) {
-            continue;
-        } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        } else if (sent == SOCKET_WOULD_BLOCK) {
             break;
         } else {
             lose_peer();
@@ -135,6 +126,10 @@ void Rfc2217Endpoint::handle(const TelnetItem& item) {
         }
         break;
     case TelnetItemKind::option:
+        if (item.option == telnet::OPT_BINARY &&
+            (item.byte == telnet::WONT || item.byte == telnet::DONT)) {
+            binary_refused_ = true;
+        }
         telnet_negotiation_answer(negotiation_, item.byte, item.option, out_);
         break;
     case TelnetItemKind::com_port:
@@ -153,18 +148,16 @@ void Rfc2217Endpoint::drain(size_t limit) {
     std::array<uint8_t, 4096> buffer; // filled by recv
     size_t total = 0;
     while (!gone_ && total < limit) {
-        const ssize_t got = recv(fd_, buffer.data(), buffer.size(), MSG_DONTWAIT);
+        const long got = socket_receive(socket_, buffer.data(), buffer.size());
         if (got > 0) {
             total += static_cast<size_t>(got);
-            for (ssize_t i = 0; i < got; ++i) {
+            for (long i = 0; i < got; ++i) {
                 handle(telnet_feed(parser_, buffer[static_cast<size_t>(i)]));
             }
             if (static_cast<size_t>(got) < buffer.size()) {
                 break;
             }
-        } else if (got < 0 && errno == EINTR) {
-            continue;
-        } else if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        } else if (got == SOCKET_WOULD_BLOCK) {
             break;
         } else {
             lose_peer();
@@ -201,17 +194,21 @@ bool Rfc2217Endpoint::wait_until(int64_t deadline_ms) {
     if (remaining <= 0) {
         return false;
     }
-    pollfd watch{fd_, static_cast<short>(POLLIN | (out_head_ < out_.size() ? POLLOUT : 0)), 0};
-    poll(&watch, 1, static_cast<int>(remaining));
+    socket_wait(socket_, out_head_ < out_.size(),
+                static_cast<int>(std::min<int64_t>(remaining, INT_MAX)));
     return true;
 }
 
-SerialStatus Rfc2217Endpoint::negotiate(const SerialDefaults& defaults) {
-    const int64_t deadline = monotonic_ms() + NEGOTIATION_LIMIT_MS;
+SerialStatus Rfc2217Endpoint::negotiate(const SerialDefaults& defaults, int64_t deadline) {
     // Answers the server until `done` holds: 0; -2 when the server hangs up
-    // (busy with another client); -13 when the deadline passes first.
+    // (busy with another client); -13 when the deadline passes first, or when
+    // the server refuses BINARY: a server in NVT mode turns each CR data byte
+    // into CR NUL, so the spectrum it carried would be corrupted.
     const auto await = [&](auto done) -> SerialStatus {
         while (!done()) {
+            if (binary_refused_) {
+                return -13;
+            }
             if (gone_) {
                 return -2;
             }
@@ -220,6 +217,9 @@ SerialStatus Rfc2217Endpoint::negotiate(const SerialDefaults& defaults) {
             }
             flush();
             drain();
+        }
+        if (binary_refused_) {
+            return -13;
         }
         return gone_ ? -2 : 0;
     };
@@ -234,7 +234,8 @@ SerialStatus Rfc2217Endpoint::negotiate(const SerialDefaults& defaults) {
         return agreed;
     }
     // Then the line: rate, framing, no flow control, CTS reporting, the
-    // current modem state, DTR and RTS. The answer to the rate completes it.
+    // current modem state, DTR and RTS. The answer to the rate and BINARY
+    // agreed both ways complete it.
     send_baud(OPENING_BAUD);
     send_params(defaults.parity, defaults.stop_bits, defaults.data_bits);
     send_com_port_byte(telnet::CP_SET_CONTROL, telnet::CONTROL_NO_FLOW);
@@ -245,7 +246,10 @@ SerialStatus Rfc2217Endpoint::negotiate(const SerialDefaults& defaults) {
     send_com_port_byte(telnet::CP_SET_CONTROL,
                        defaults.rts != 0 ? telnet::CONTROL_RTS_ON : telnet::CONTROL_RTS_OFF);
     flush();
-    return await([&] { return baud_answered_; });
+    return await([&] {
+        return baud_answered_ && telnet_peer_does(negotiation_, telnet::OPT_BINARY) &&
+               telnet_peer_will(negotiation_, telnet::OPT_BINARY);
+    });
 }
 
 SerialStatus Rfc2217Endpoint::set_baud(long rate) {
@@ -301,11 +305,7 @@ SerialStatus Rfc2217Endpoint::rx_clear() {
     flush();
     // All the socket holds now was received before the clear, however much
     // that is; a peer that keeps sending cannot hold the clear past it.
-    int waiting = 0;
-    if (ioctl(fd_, FIONREAD, &waiting) != 0 || waiting < 0) {
-        waiting = 0;
-    }
-    drain(std::max(MAX_DRAIN, static_cast<size_t>(waiting)));
+    drain(std::max(MAX_DRAIN, socket_bytes_waiting(socket_)));
     received_.clear();
     return 0;
 }
@@ -330,40 +330,43 @@ SerialStatus Rfc2217Endpoint::set_dtr(bool on) {
     return 0;
 }
 
-} // namespace
-
-SerialStatus rfc2217_open(const std::string& socket_path, const SerialDefaults& defaults,
-                          std::unique_ptr<SerialEndpoint>& out) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (socket_path.empty() || socket_path.size() >= sizeof address.sun_path) {
-        // A Unix socket address holds at most 107 bytes of path.
-        serial_record_os_error(socket_path.empty() ? EINVAL : ENAMETOOLONG);
-        return -103;
+// Connects through `connect` (which sets the socket) and negotiates, within
+// one limit for both.
+template <typename Connect>
+SerialStatus open_over(Connect connect, const SerialDefaults& defaults,
+                       std::unique_ptr<SerialEndpoint>& out) {
+    const int64_t deadline = monotonic_ms() + NEGOTIATION_LIMIT_MS;
+    SocketHandle socket = NO_SOCKET;
+    const SerialStatus connected = connect(deadline, socket);
+    if (connected < 0) {
+        return connected;
     }
-    std::memcpy(address.sun_path, socket_path.c_str(), socket_path.size() + 1);
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        serial_record_os_error(errno);
-        return -103;
-    }
-    auto endpoint = std::make_unique<Rfc2217Endpoint>(fd);
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        const int error_number = errno;
-        switch (error_number) {
-        case ECONNREFUSED: // a socket file nobody serves
-        case ENOENT:
-        case EAGAIN: // the server does not take connections
-            return -13;
-        default:
-            serial_record_os_error(error_number);
-            return -103;
-        }
-    }
-    const SerialStatus status = endpoint->negotiate(defaults);
+    auto endpoint = std::make_unique<Rfc2217Endpoint>(socket);
+    const SerialStatus status = endpoint->negotiate(defaults, deadline);
     if (status < 0) {
         return status;
     }
     out = std::move(endpoint);
     return 0;
+}
+
+} // namespace
+
+SerialStatus rfc2217_open(const std::string& socket_path, const SerialDefaults& defaults,
+                          std::unique_ptr<SerialEndpoint>& out) {
+    return open_over(
+        [&](int64_t deadline, SocketHandle& socket) {
+            return socket_connect_unix(socket_path, deadline, socket);
+        },
+        defaults, out);
+}
+
+SerialStatus rfc2217_open_tcp(const std::string& host, uint16_t port,
+                              const SerialDefaults& defaults,
+                              std::unique_ptr<SerialEndpoint>& out) {
+    return open_over(
+        [&](int64_t deadline, SocketHandle& socket) {
+            return socket_connect_tcp(host, port, deadline, socket);
+        },
+        defaults, out);
 }

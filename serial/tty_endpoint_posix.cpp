@@ -6,11 +6,21 @@
 // ENOTTY or EINVAL: RTS/DTR changes are then ignored and CTS reads as 0. A device
 // that goes away (EIO, hang-up) is marked lost: from then on it reads as no data
 // and CTS 0, so every wait of the callers ends with its own time-out.
+//
+// FTDI adapters hand a lone received byte to the host only when their latency
+// timer runs out, 16 ms by default: at one byte per RTS pulse a 512-byte
+// spectrum then takes about 8 s instead of about 1 s. The driver's low-latency
+// flag sets the timer to 1 ms, and the driver keeps it until the adapter is
+// unplugged, so the flag found at open is put back on every way out.
 #include "serial/tty_endpoint.h"
 
 #include "platform/clock.h"
+#include "platform/terminal_mode.h"
+#include "serial/system_console.h"
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <fcntl.h>
 #include <linux/serial.h>
@@ -23,6 +33,51 @@
 #include <unistd.h>
 
 namespace {
+
+int system_open(const char* path, int flags) {
+    return open(path, flags);
+}
+
+int system_get_serial(int fd, serial_struct* info) {
+    return ioctl(fd, TIOCGSERIAL, info);
+}
+
+int system_set_serial(int fd, const serial_struct* info) {
+    return ioctl(fd, TIOCSSERIAL, const_cast<serial_struct*>(info));
+}
+
+constexpr TtyDeviceCalls SYSTEM_CALLS{system_open, system_get_serial, system_set_serial};
+const TtyDeviceCalls* device_calls = &SYSTEM_CALLS;
+
+// What the ending-signal handlers give back to a port: one record, for the
+// first port open (a run opens one). Filled before the first change to the
+// device and emptied before its descriptor is closed; `serial_changed` is set
+// only once `serial` holds the whole saved record.
+struct SignalRestore {
+    int fd = -1;
+    termios settings{};
+    bool exclusive = false;
+    serial_struct serial{};
+    volatile std::sig_atomic_t serial_changed = 0;
+};
+
+SignalRestore signal_restore;
+bool signal_restore_taken = false;
+
+// Async-signal-safe: the same steps as a close, without the close (the
+// process is about to end, and the kernel closes the descriptor).
+void restore_port_on_signal() {
+    const SignalRestore& port = signal_restore;
+    tcflush(port.fd, TCIOFLUSH);
+    if (port.serial_changed != 0) {
+        device_calls->set_serial(port.fd, &port.serial);
+    }
+    if (port.exclusive) {
+        ioctl(port.fd, TIOCNXCL);
+    }
+    while (tcsetattr(port.fd, TCSANOW, &port.settings) != 0 && errno == EINTR) {
+    }
+}
 
 // How long put_byte waits for room in a full output queue before giving up on the byte.
 constexpr int64_t WRITE_ROOM_TIMEOUT_MS = 2000;
@@ -135,7 +190,15 @@ class TtyEndpoint final : public SerialEndpoint {
     TtyEndpoint(const TtyEndpoint&) = delete;
     TtyEndpoint& operator=(const TtyEndpoint&) = delete;
 
+    // Output still queued is discarded first: a USB serial close would wait up
+    // to 30 s for output the device cannot deliver.
     ~TtyEndpoint() override {
+        if (locked_ && !lost_) {
+            tcflush(fd_, TCIOFLUSH);
+        }
+        if (low_latency_set_ && !lost_) {
+            device_calls->set_serial(fd_, &saved_serial_);
+        }
         if (exclusive_) {
             ioctl(fd_, TIOCNXCL);
         }
@@ -145,11 +208,20 @@ class TtyEndpoint final : public SerialEndpoint {
         if (locked_) {
             flock(fd_, LOCK_UN);
         }
+        release_signal_restore();
         close(fd_);
     }
 
     // The steps of tty_open after the descriptor is ours; undone by the destructor.
     SerialStatus take(const SerialDefaults& defaults) {
+        // The device opened is checked, not only the path: a link swapped in
+        // between, or a path through /dev/tty, can lead elsewhere. Nothing has
+        // touched the device yet.
+        struct stat status {};
+        if ((fstat(fd_, &status) == 0 && is_reserved_terminal(status.st_rdev)) ||
+            is_reserved_terminal(terminal_device_number(fd_))) {
+            return -2;
+        }
         if (no_uart_behind(fd_)) {
             return -10;
         }
@@ -162,6 +234,13 @@ class TtyEndpoint final : public SerialEndpoint {
         } else if (!no_modem_lines(errno)) {
             return os_error(errno);
         }
+        if (tcgetattr(fd_, &saved_) != 0) {
+            // A character device that is not a terminal is no serial port.
+            return errno == ENOTTY || errno == EINVAL ? -10 : os_error(errno);
+        }
+        saved_valid_ = true;
+        claim_signal_restore();
+        set_low_latency();
         const SerialStatus configured = configure(defaults);
         if (configured < 0) {
             return configured;
@@ -294,14 +373,9 @@ class TtyEndpoint final : public SerialEndpoint {
     SerialStatus set_dtr(bool on) override { return modem_line(TIOCM_DTR, on); }
 
   private:
+    // From the settings found at open.
     SerialStatus configure(const SerialDefaults& defaults) {
-        termios settings{};
-        if (tcgetattr(fd_, &settings) != 0) {
-            // A character device that is not a terminal is no serial port.
-            return errno == ENOTTY || errno == EINVAL ? -10 : os_error(errno);
-        }
-        saved_ = settings;
-        saved_valid_ = true;
+        termios settings = saved_;
         cfmakeraw(&settings);
         settings.c_cflag |= CLOCAL | CREAD;
         settings.c_cflag &= ~CRTSCTS;
@@ -332,6 +406,51 @@ class TtyEndpoint final : public SerialEndpoint {
         }
         constexpr tcflag_t checked = FRAMING_BITS | CRTSCTS | CLOCAL | CREAD;
         return (taken.c_cflag & checked) == (wanted.c_cflag & checked) ? 0 : -5;
+    }
+
+    // The driver's serial info goes back with the flag set and every other
+    // field as read (an unprivileged caller may change only the flag's group).
+    // A driver that refuses it (ENOTTY, EINVAL, EPERM) or ignores it is no error.
+    void set_low_latency() {
+        serial_struct info{};
+        if (device_calls->get_serial(fd_, &info) != 0 || (info.flags & ASYNC_LOW_LATENCY) != 0) {
+            return; // no serial info, or already set by someone else: left as found
+        }
+        saved_serial_ = info;
+        if (owns_signal_restore_) {
+            signal_restore.serial = info;
+            std::atomic_signal_fence(std::memory_order_release);
+            signal_restore.serial_changed = 1;
+        }
+        info.flags |= ASYNC_LOW_LATENCY;
+        low_latency_set_ = device_calls->set_serial(fd_, &info) == 0;
+        if (owns_signal_restore_ && !low_latency_set_) {
+            signal_restore.serial_changed = 0;
+        }
+    }
+
+    // Takes the signal handlers' record when no other port holds it.
+    void claim_signal_restore() {
+        if (signal_restore_taken) {
+            return;
+        }
+        signal_restore_taken = true;
+        owns_signal_restore_ = true;
+        signal_restore.fd = fd_;
+        signal_restore.settings = saved_;
+        signal_restore.exclusive = exclusive_;
+        signal_restore.serial_changed = 0;
+        set_ending_signal_hook(restore_port_on_signal);
+    }
+
+    // Before the descriptor closes: its number may be reused at once.
+    void release_signal_restore() {
+        if (owns_signal_restore_) {
+            set_ending_signal_hook(nullptr);
+            signal_restore.serial_changed = 0;
+            signal_restore_taken = false;
+            owns_signal_restore_ = false;
+        }
     }
 
     SerialStatus modem_line(int line, bool on) {
@@ -374,6 +493,9 @@ class TtyEndpoint final : public SerialEndpoint {
     int fd_;
     termios saved_{};
     bool saved_valid_ = false;
+    serial_struct saved_serial_{};
+    bool low_latency_set_ = false;
+    bool owns_signal_restore_ = false;
     bool locked_ = false;
     bool exclusive_ = false;
     bool lost_ = false;
@@ -381,9 +503,14 @@ class TtyEndpoint final : public SerialEndpoint {
 
 } // namespace
 
+void tty_use_device_calls(const TtyDeviceCalls* calls) {
+    device_calls = calls != nullptr ? calls : &SYSTEM_CALLS;
+}
+
 SerialStatus tty_open(const std::string& path, const SerialDefaults& defaults,
                       std::unique_ptr<SerialEndpoint>& out) {
-    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int fd =
+        device_calls->open_device(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int error_number = errno;
         if (error_number == EBUSY) {

@@ -166,17 +166,35 @@ def run_programs_together(runs, timeout=60):
     return results
 
 
+# Where board(tcp=True) puts the simulator's Unix socket.
+TCP_BOARD_COM = 200
+
+
+def write_port_file(port_dir, com, content):
+    """Names COM<com> by a port file port<com>.rfc2217 holding `content` (str or bytes)."""
+    data = content.encode() if isinstance(content, str) else content
+    with open(os.path.join(port_dir, "port%d.rfc2217" % com), "wb") as stream:
+        stream.write(data)
+
+
 @pytest.fixture
 def board(port_dir, simulator):
-    """Factory: board(sim_args, baud) starts the simulated board on COM1 and the
-    program on it (board_session.BoardSession); returns (sim, session).
+    """Factory: board(sim_args, baud, tcp) starts the simulated board on COM1 and
+    the program on it (board_session.BoardSession); returns (sim, session).
+    With tcp, COM1 is a port file naming the board's TCP port.
     Sessions are closed before the boards stop."""
     from board_session import BoardSession
 
     sessions = []
 
-    def start(sim_args=(), baud="115200"):
-        sim = simulator(1, list(sim_args))
+    def start(sim_args=(), baud="115200", tcp=False):
+        if tcp:
+            # Served on TCP only as far as COM1 goes: the board's own socket
+            # sits at a COM number the session does not use.
+            sim = simulator(TCP_BOARD_COM, list(sim_args), tcp=True)
+            write_port_file(port_dir, 1, "rfc2217://127.0.0.1:%d\n" % sim.tcp_port)
+        else:
+            sim = simulator(1, list(sim_args))
         session = BoardSession(port_dir, 1, baud)
         sessions.append(session)
         return sim, session

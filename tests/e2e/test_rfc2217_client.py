@@ -1,29 +1,40 @@
 """The serial service's RFC 2217 endpoint, driven through serial_probe, against an
 independent server (pyserial's PortManager around loop://) and against the
-simulated board; and the port scan over a served and an unserved socket."""
+simulated board, on Unix sockets and on TCP through port files; the program
+itself on a TCP board; and the port scan over served and unserved ports."""
 import os
 import select
+import shutil
 import socket
+import subprocess
 import threading
+import time
 
 import pytest
 import serial
 import serial.rfc2217
 
-from conftest import run_program
-from serial_probe import Probe, transfer_bytes
+from conftest import run_program, write_port_file
+from serial_probe import PROBE, Probe, transfer_bytes
+from test_spectrum import check_failure, collect
 
 pytestmark = pytest.mark.filterwarnings("ignore::DeprecationWarning")
 
 
 class LoopServer:
     """pyserial's RFC 2217 server class wrapped around loop:// (CTS follows RTS,
-    data comes back), on a Unix socket. PortManager never polls the modem
-    lines itself: check_modem_lines() runs after every chunk it handles."""
+    data comes back), on a Unix socket at `path`, or on loopback TCP (`port`)
+    without one. PortManager never polls the modem lines itself:
+    check_modem_lines() runs after every chunk it handles."""
 
-    def __init__(self, path):
-        self.listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-        self.listener.bind(path)
+    def __init__(self, path=None):
+        if path is None:
+            self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+            self.listener.bind(("127.0.0.1", 0))
+            self.port = self.listener.getsockname()[1]
+        else:
+            self.listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+            self.listener.bind(path)
         self.listener.listen(1)
         self.stopping = False
         self.thread = threading.Thread(target=self.serve, daemon=True)
@@ -77,8 +88,13 @@ def probe(port_dir):
         started.close()
 
 
-def test_against_pyserial_portmanager_data_and_both_edges_of_cts(port_dir, probe):
-    server = LoopServer(os.path.join(port_dir, "COM1"))
+@pytest.mark.parametrize("transport", ["unix", "tcp"])
+def test_against_pyserial_portmanager_data_and_both_edges_of_cts(port_dir, probe, transport):
+    if transport == "tcp":
+        server = LoopServer()
+        write_port_file(port_dir, 1, "rfc2217://127.0.0.1:%d" % server.port)
+    else:
+        server = LoopServer(os.path.join(port_dir, "COM1"))
     try:
         port = probe()
         assert port.do("open 1") == "0"
@@ -217,3 +233,132 @@ def test_port_scan_lists_a_served_socket_and_a_not_ready_one(port_dir, simulator
     assert "1 'not ready' port(s) found (virtual port not ready?)\n" in out
     # The probe connected and left again; the board is free for the next client.
     assert sim.wait_for_event(lambda e: e["event"] == "client" and e["state"] == "gone")
+
+
+class ScriptedTcpServer:
+    """One connection on loopback TCP, handled as `behaviour` says:
+    "silent" listens and never accepts, "hang-up" accepts, reads the client's
+    first bytes and closes, "refuse-binary" agrees to COM-PORT-OPTION and
+    answers the rate but keeps NVT mode (DONT and WONT BINARY)."""
+
+    def __init__(self, behaviour):
+        self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(1)
+        self.port = self.listener.getsockname()[1]
+        self.thread = None
+        if behaviour != "silent":
+            self.thread = threading.Thread(target=self.serve, args=(behaviour,), daemon=True)
+            self.thread.start()
+
+    def serve(self, behaviour):
+        ready, _, _ = select.select([self.listener], [], [], 10)
+        if not ready:
+            return
+        connection, _ = self.listener.accept()
+        connection.settimeout(3)
+        try:
+            connection.recv(256)
+            if behaviour == "refuse-binary":
+                connection.sendall(b"\xff\xfd\x2c\xff\xfe\x00\xff\xfc\x00"
+                                   b"\xff\xfa\x2c\x65\x00\x01\xc2\x00\xff\xf0")
+                while connection.recv(256):
+                    pass
+        except OSError:
+            pass
+        finally:
+            connection.close()
+
+    def close(self):
+        if self.thread:
+            self.thread.join(timeout=5)
+        self.listener.close()
+
+
+def refused_tcp_port():
+    """A loopback port nobody listens on (bound once, then let go)."""
+    holder = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    holder.bind(("127.0.0.1", 0))
+    port = holder.getsockname()[1]
+    holder.close()
+    return port
+
+
+@pytest.mark.parametrize("behaviour, code", [
+    ("refused", "-13"),
+    ("silent", "-13"),          # connected, never negotiated: the 1 s limit
+    ("hang-up", "-2"),          # busy with another client
+    ("refuse-binary", "-13"),   # NVT mode would turn CR bytes into CR NUL
+    ("malformed", "-10"),
+    ("too-long", "-10"),
+    ("not-a-file", "-10"),
+])
+def test_port_file_failures(port_dir, probe, behaviour, code):
+    server = None
+    path = os.path.join(port_dir, "port1.rfc2217")
+    if behaviour in ("silent", "hang-up", "refuse-binary"):
+        server = ScriptedTcpServer(behaviour)
+        write_port_file(port_dir, 1, "rfc2217://127.0.0.1:%d\r\n" % server.port)
+    elif behaviour == "refused":
+        write_port_file(port_dir, 1, "rfc2217://localhost:%d" % refused_tcp_port())
+    elif behaviour == "malformed":
+        write_port_file(port_dir, 1, "rfc2217://127.0.0.1\n")
+    elif behaviour == "too-long":
+        write_port_file(port_dir, 1, "rfc2217://127.0.0.1:4001\n" + " " * 240)
+    else:
+        os.mkdir(path)
+    try:
+        port = probe()
+        started = time.monotonic()
+        assert port.do("open 1") == code
+        assert time.monotonic() - started < 5
+    finally:
+        if server:
+            server.close()
+
+
+def test_a_name_that_does_not_resolve_is_not_ready(port_dir):
+    # In a network namespace of its own the look-up fails at once and no query
+    # leaves the machine.
+    unshare = shutil.which("unshare")
+    if unshare is None or subprocess.run([unshare, "-n", "true"]).returncode != 0:
+        pytest.skip("no network namespace for a hermetic name look-up")
+    write_port_file(port_dir, 1, "rfc2217://no-such-board.invalid:4001\n")
+    env = dict(os.environ, ZORVIDLK_PORT_DIR=port_dir)
+    result = subprocess.run([unshare, "-n", PROBE], input="open 1\n", capture_output=True,
+                            text=True, env=env, timeout=30)
+    assert result.stdout == "open -13\n"
+
+
+def test_a_com_entry_wins_over_the_port_file(port_dir, simulator, probe):
+    simulator(com=1)
+    write_port_file(port_dir, 1, "rfc2217://127.0.0.1:%d" % refused_tcp_port())
+    port = probe()
+    assert port.do("open 1") == "0"
+
+
+def test_the_program_on_a_tcp_board_firmware_and_three_scans(board):
+    sim, session = board(tcp=True)
+    assert "\nSpectrometer Firmware = ZORVI DLK firmware" in session.command("a\r")
+    collect(session, sim, 3)
+
+
+def test_the_program_on_a_tcp_board_that_goes_away(board):
+    _, session = board(["--fault", "disconnect-at=200"], tcp=True)
+    text = session.command("g\r")
+    check_failure(session, text, r"Data Timeout, pixel = 155 val1 = -1 val2 = -1", -208, None)
+
+
+def test_port_scan_lists_port_files_with_the_same_answers(port_dir, simulator):
+    sim = simulator(com=9, tcp=True)
+    write_port_file(port_dir, 1, "rfc2217://127.0.0.1:%d\n" % sim.tcp_port)
+    write_port_file(port_dir, 2, "rfc2217://127.0.0.1:%d\n" % refused_tcp_port())
+    write_port_file(port_dir, 3, "no port\n")
+    result = run_program(["-l"], port_dir)
+    out = result.stdout.decode()
+    assert result.returncode == 0
+    assert ("COM1: OK, port exists\n"
+            "COM2: Port exists but not enabled (event I/O error -13)\n"
+            "COM9: OK, port exists\n"
+            "\n2 port(s) found\n"
+            "1 'not ready' port(s) found (virtual port not ready?)\n") in out

@@ -116,17 +116,41 @@ def test_a_closed_standard_stream_never_leads_to_the_port(port_dir, pty_port, cl
         assert process.stdout.endswith(BANNER + b"\nZORVI_DLK>\nGot ^C Exiting...\n")
 
 
-@pytest.mark.parametrize("target", ["/dev/tty", "$(tty)"], ids=["dev-tty", "own-pty"])
-def test_the_operators_own_terminal_is_never_taken_as_a_port(port_dir, target):
+@pytest.mark.parametrize("links, args, redirected", [
+    (["/dev/tty"], "-p 1 -b 9600", False),
+    (["$(tty)"], "-p 1 -b 9600", False),
+    (["$(tty)"], "-p 1 -b 9600", True),
+    (["/dev/tty", "$(tty)"], "-l", False),
+    (["/dev/tty", "$(tty)"], "-l", True),
+], ids=["dev-tty", "own-pty", "own-pty-streams-redirected", "scan", "scan-streams-redirected"])
+def test_the_operators_own_terminal_is_never_taken_as_a_port(port_dir, links, args, redirected):
     # A port entry that leads to the operator's terminal reads as in use: the
-    # program must not switch the screen to raw 8N1 and send board commands to it.
-    script = 'ln -s %s "%s/COM1" && exec "$0" -p 1 -b 9600' % (target, port_dir)
+    # program must not switch the screen to raw 8N1 and send board commands to
+    # it. With all three streams redirected it is still the controlling terminal.
+    out_path = os.path.join(port_dir, "out.txt")
+    script = "".join('ln -s %s "%s/COM%d" && ' % (target, port_dir, com)
+                     for com, target in enumerate(links, 1))
+    # The shell stays on the terminal, so it is open while the program runs.
+    script += '"$0" ' + args + (' </dev/null >"%s" 2>&1' % out_path if redirected else "")
+    script += '; echo "ended $?"'
     child = pexpect.spawn("/bin/sh", ["-c", script, PROGRAM], env=program_env(port_dir),
                           timeout=15)
+    child.expect(rb"ended (\d+)")
+    status = int(child.match.group(1))
+    output = child.before.replace(b"\r\n", b"\n")
     child.expect(pexpect.EOF)
     child.close()
-    output = child.before.replace(b"\r\n", b"\n")
+    if redirected:
+        # The terminal got the exit sequence's two bells and nothing else.
+        assert output == b"\x07\x07"
+        with open(out_path, "rb") as stream:
+            output = stream.read() + output
     assert b"Flow control not set" not in output
-    # The two beeps of the exit sequence ring this terminal's bell.
-    assert output.endswith(b"COM port already open\n(exiting)...\n\x07\x07")
-    assert child.exitstatus == 1
+    if args == "-l":
+        assert output.endswith(b"\nChecking COM1 through COM256...\n"
+                               b"\n0 port(s) found\n(exiting)...\n\x07\x07")
+        assert status == 0
+    else:
+        # The two beeps of the exit sequence ring this terminal's bell.
+        assert output.endswith(b"COM port already open\n(exiting)...\n\x07\x07")
+        assert status == 1

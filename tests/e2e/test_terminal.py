@@ -93,12 +93,15 @@ def test_input_mode_at_the_prompt_and_during_a_command_then_restored(port_dir, c
 @pytest.mark.parametrize("sent", [signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT, signal.SIGINT],
                          ids=["term", "hup", "quit", "int"])
 def test_signal_during_a_command_restores_and_ends_by_that_signal(port_dir, com1, sent):
+    port_before = termios.tcgetattr(com1.master)
     child, before = start(port_dir)
     child.send(b"a\r")
     wait_for_port(com1, b"V\r")
     child.kill(sent)
     child.expect(pexpect.EOF)
     assert settings(child) == before
+    # The port too has its settings back.
+    assert termios.tcgetattr(com1.master) == port_before
     child.close()
     assert child.signalstatus == sent
 

@@ -4,7 +4,8 @@
 // The first input byte says whether the server stays connected after sending.
 // Checks:
 //   - the open succeeds exactly when the input completes the negotiation (a
-//     server that hangs up may also give -2), never a crash or a time-out;
+//     server that hangs up may also give -2; one that refuses BINARY
+//     somewhere may give -13), never a crash or a time-out;
 //   - once open, the received data is exactly the data of the input (0xFF
 //     undoubled, commands and notifications taken out), CTS is the last state
 //     notified (not asserted once the server hung up), a receive clear
@@ -84,12 +85,15 @@ void serve_once(int listen_fd, const std::vector<uint8_t>& input, bool stay,
 }
 
 // What a client that has read the whole input knows: its data, the last CTS
-// state notified, and whether the negotiation is complete (the server agreed
-// to COM-PORT-OPTION and answered the baud rate).
+// state notified, whether the negotiation is complete (the server agreed to
+// COM-PORT-OPTION and BINARY both ways, and answered the baud rate) and
+// whether the server refused BINARY anywhere (whether that came before the
+// completion depends on how the input was split between reads).
 struct Expected {
     std::vector<uint8_t> data;
     bool cts = false;
     bool opens = false;
+    bool refuses_binary = false;
 };
 
 Expected expect_from(const uint8_t* bytes, size_t size) {
@@ -104,6 +108,10 @@ Expected expect_from(const uint8_t* bytes, size_t size) {
         if (item.kind == TelnetItemKind::data) {
             expected.data.push_back(item.byte);
         } else if (item.kind == TelnetItemKind::option) {
+            if (item.option == telnet::OPT_BINARY &&
+                (item.byte == telnet::WONT || item.byte == telnet::DONT)) {
+                expected.refuses_binary = true;
+            }
             telnet_negotiation_answer(negotiation, item.byte, item.option, unused);
         } else if (item.kind == TelnetItemKind::com_port) {
             if (item.byte == telnet::CP_NOTIFY_MODEMSTATE + telnet::SERVER_OFFSET &&
@@ -114,8 +122,11 @@ Expected expect_from(const uint8_t* bytes, size_t size) {
             }
         }
     }
-    expected.opens = baud_answered && (telnet_peer_does(negotiation, telnet::OPT_COM_PORT) ||
-                                       telnet_peer_will(negotiation, telnet::OPT_COM_PORT));
+    expected.opens = baud_answered &&
+                     (telnet_peer_does(negotiation, telnet::OPT_COM_PORT) ||
+                      telnet_peer_will(negotiation, telnet::OPT_COM_PORT)) &&
+                     telnet_peer_does(negotiation, telnet::OPT_BINARY) &&
+                     telnet_peer_will(negotiation, telnet::OPT_BINARY);
     return expected;
 }
 
@@ -133,7 +144,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Server& listening = server();
     const std::vector<uint8_t> input(data, data + size);
     const Expected expected = expect_from(data, size);
-    const bool stay = wants_to_stay && expected.opens;
+    const bool stay = wants_to_stay && expected.opens && !expected.refuses_binary;
     std::vector<uint8_t> heard;
     std::atomic<bool> sent_all{false};
     std::thread peer(serve_once, listening.listen_fd, std::cref(input), stay, std::ref(heard),
@@ -142,7 +153,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     SerialDefaults defaults;
     std::unique_ptr<SerialEndpoint> endpoint;
     const SerialStatus status = rfc2217_open(listening.path, defaults, endpoint);
-    check(stay ? status == 0 : (status == 0 || status == -2));
+    check(stay ? status == 0
+               : (status == 0 || status == -2 || (expected.refuses_binary && status == -13)));
     if (status == 0) {
         check(endpoint != nullptr);
         while (!sent_all) {

@@ -1,15 +1,20 @@
 #include "serial/port_namespace.h"
 #include "serial/system_console.h"
+#include "serial/tty_endpoint.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <pty.h>
 #include <string>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -25,17 +30,22 @@ class PortDirTest : public ::testing::Test {
     void TearDown() override {
         unsetenv("ZORVIDLK_PORT_DIR");
         std::system(("rm -rf '" + dir + "'").c_str());
-        if (master >= 0) {
+        for (int master : masters) {
             close(master);
         }
     }
     std::string entry(int com) const { return dir + "/COM" + std::to_string(com); }
     // A pseudo-terminal's slave path; the master stays open for the test.
-    std::string make_pty() {
+    std::string make_pty(int* master_out = nullptr) {
+        int master = -1;
         int slave = -1;
         char name[64];
         if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {
             return "";
+        }
+        masters.push_back(master);
+        if (master_out != nullptr) {
+            *master_out = master;
         }
         close(slave);
         return name;
@@ -45,7 +55,7 @@ class PortDirTest : public ::testing::Test {
         return open_endpoint(com - 1, SerialDefaults{}, endpoint);
     }
     std::string dir;
-    int master = -1;
+    std::vector<int> masters;
 };
 
 } // namespace
@@ -98,22 +108,95 @@ TEST_F(PortDirTest, EntriesTellWhyAPortDoesNotOpen) {
     EXPECT_EQ(open_endpoint(-1, SerialDefaults{}, endpoint), -1);
 }
 
-TEST_F(PortDirTest, ConsoleListNamesTheConsoleTty) {
-    const std::string slave = make_pty();
-    ASSERT_FALSE(slave.empty());
-    struct stat status {};
-    ASSERT_EQ(stat(slave.c_str(), &status), 0);
+namespace {
+
+// The number of a device as the kernel writes it in a stat line (tty_nr).
+long kernel_number(dev_t device) {
+    return static_cast<long>((minor(device) & 0xffU) | (major(device) << 8) |
+                             ((minor(device) & ~0xffU) << 12));
+}
+
+// Swaps COM1 over to `swap_target` at the moment the endpoint opens it.
+std::string swap_link;
+std::string swap_target;
+
+int open_after_swap(const char* path, int flags) {
+    const std::string replacement = swap_link + ".new";
+    if (!swap_target.empty() && symlink(swap_target.c_str(), replacement.c_str()) == 0) {
+        rename(replacement.c_str(), swap_link.c_str());
+    }
+    return open(path, flags);
+}
+int no_serial_info(int, serial_struct*) {
+    return errno = ENOTTY, -1;
+}
+int no_serial_change(int, const serial_struct*) {
+    return errno = ENOTTY, -1;
+}
+
+// Bytes typed ahead on a terminal, once the far end's have crossed (bounded wait).
+int typed_ahead(int fd) {
+    int waiting = 0;
+    for (int tries = 0; tries < 200 && ioctl(fd, FIONREAD, &waiting) == 0 && waiting < 2; ++tries) {
+        usleep(10000);
+    }
+    return waiting;
+}
+
+} // namespace
+
+// The console, or the operator's terminal as the controlling terminal (which it
+// stays with all three standard streams redirected), is a pty of the test's;
+// COM1 leads there by its path, or leads elsewhere until the moment of opening.
+TEST_F(PortDirTest, ReservedTerminalIsNeverTaken) {
+    struct Case {
+        const char* what;
+        const char* consoles; // %s: the pty's name under /dev
+        const char* stat;     // %ld: the pty's number
+        bool swapped;
+        SerialStatus status;
+    };
+    const Case cases[] = {
+        {"console", "tty0 %s\n", "1 (t) S 1 1 1 0 -1\n", false, -2},
+        {"console swapped in", "tty0 %s\n", "1 (t) S 1 1 1 0 -1\n", true, -2},
+        {"controlling terminal", "tty0\n", "1 (unit tests) S 1 1 1 %ld -1\n", false, -2},
+        {"controlling terminal swapped in", "tty0\n", "1 (t) S 1 1 1 %ld -1\n", true, -2},
+        // Fields count from the last ')': the first would find tty_nr 0.
+        {"command name with ') '", "tty0\n", "1 (x) S 1 1 1 0 y) S 1 1 1 %ld -1\n", false, -2},
+        {"neither", "tty0\n", "1 (t) S 1 1 1 0 -1\n", false, 0},
+    };
+    const TtyDeviceCalls swapping{open_after_swap, no_serial_info, no_serial_change};
     const std::string list = dir + "/active";
-    const std::string name = slave.substr(std::string("/dev/").size()); // "pts/N"
-
-    std::FILE* out = std::fopen(list.c_str(), "w");
-    std::fprintf(out, "tty0 %s\n", name.c_str());
-    std::fclose(out);
-    EXPECT_TRUE(is_system_console(status.st_rdev, list.c_str()));
-
-    out = std::fopen(list.c_str(), "w");
-    std::fprintf(out, "tty0\n");
-    std::fclose(out);
-    EXPECT_FALSE(is_system_console(status.st_rdev, list.c_str()));
-    EXPECT_FALSE(is_system_console(status.st_rdev, (dir + "/missing").c_str()));
+    const std::string stat_line = dir + "/stat";
+    const TerminalRecords records{list.c_str(), stat_line.c_str()};
+    for (const Case& c : cases) {
+        int far_end = -1;
+        const std::string reserved = make_pty(&far_end);
+        const std::string harmless = make_pty();
+        struct stat status {};
+        ASSERT_EQ(stat(reserved.c_str(), &status), 0);
+        std::FILE* out = std::fopen(list.c_str(), "w");
+        std::fprintf(out, c.consoles, reserved.c_str() + 5);
+        std::fclose(out);
+        out = std::fopen(stat_line.c_str(), "w");
+        std::fprintf(out, c.stat, kernel_number(status.st_rdev));
+        std::fclose(out);
+        // The operator typed ahead: a refused open must not throw it away.
+        const int reader = open(reserved.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+        ASSERT_EQ(write(far_end, "k\n", 2), 2);
+        ASSERT_EQ(typed_ahead(reader), 2);
+        unlink(entry(1).c_str());
+        ASSERT_EQ(symlink((c.swapped ? harmless : reserved).c_str(), entry(1).c_str()), 0);
+        swap_link = entry(1);
+        swap_target = c.swapped ? reserved : "";
+        use_terminal_records(&records);
+        tty_use_device_calls(&swapping);
+        EXPECT_EQ(open_com(1), c.status) << c.what;
+        tty_use_device_calls(nullptr);
+        use_terminal_records(nullptr);
+        if (c.status < 0) {
+            EXPECT_EQ(typed_ahead(reader), 2) << c.what;
+        }
+        close(reader);
+    }
 }

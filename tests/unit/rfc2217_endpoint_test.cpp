@@ -23,6 +23,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 const Bytes DO_COM_PORT = {0xFF, 0xFD, 0x2C};
+const Bytes BINARY_BOTH_WAYS = {0xFF, 0xFD, 0x00, 0xFF, 0xFB, 0x00};
 const Bytes BAUD_ANSWER = {0xFF, 0xFA, 0x2C, 0x65, 0x00, 0x01, 0xC2, 0x00, 0xFF, 0xF0};
 
 class ScriptedServer {
@@ -51,13 +52,14 @@ class ScriptedServer {
 
     const std::string& path() const { return path_; }
 
-    // Accepts the client and answers its negotiation as `answer` says.
-    std::thread serve(bool answer) {
-        return std::thread([this, answer] {
+    // Accepts the client and answers its negotiation with `binary` (the
+    // answers to BINARY) and the rate; with `hang_up`, closes at once instead.
+    std::thread serve(bool hang_up = false, Bytes binary = BINARY_BOTH_WAYS) {
+        return std::thread([this, hang_up, binary] {
             peer_ = accept(listener_, nullptr, nullptr);
             timeval limit{2, 0};
             setsockopt(peer_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-            if (!answer) {
+            if (hang_up) {
                 close(peer_);
                 peer_ = -1;
                 return;
@@ -65,7 +67,11 @@ class ScriptedServer {
             read_until({0xFF, 0xFB, 0x2C});
             write(DO_COM_PORT);
             read_until({0xFF, 0xFA, 0x2C, 0x01});
-            write(BAUD_ANSWER);
+            // One write: a client that gives up on the BINARY answers may
+            // close before a second one.
+            Bytes answers = binary;
+            answers.insert(answers.end(), BAUD_ANSWER.begin(), BAUD_ANSWER.end());
+            write(answers);
         });
     }
 
@@ -137,7 +143,7 @@ class ScriptedServer {
 };
 
 std::unique_ptr<SerialEndpoint> open_on(ScriptedServer& server) {
-    std::thread script = server.serve(true);
+    std::thread script = server.serve();
     std::unique_ptr<SerialEndpoint> endpoint;
     const SerialStatus status = rfc2217_open(server.path(), SerialDefaults{}, endpoint);
     script.join();
@@ -260,11 +266,29 @@ TEST(Rfc2217Endpoint, APeerThatHangsUpReadsAsNoDataAndNoCts) {
 TEST(Rfc2217Endpoint, OpeningFailures) {
     {
         ScriptedServer server; // busy with another client: closes at once
-        std::thread script = server.serve(false);
+        std::thread script = server.serve(true);
         std::unique_ptr<SerialEndpoint> endpoint;
         EXPECT_EQ(rfc2217_open(server.path(), SerialDefaults{}, endpoint), -2);
         script.join();
         EXPECT_FALSE(endpoint);
+    }
+    // A server that keeps NVT mode in either direction would alter CR bytes:
+    // not ready, even though it answers the rate.
+    const struct {
+        const char* name;
+        Bytes binary;
+    } refusals[] = {
+        {"DONT", {0xFF, 0xFE, 0x00, 0xFF, 0xFB, 0x00}},
+        {"WONT", {0xFF, 0xFD, 0x00, 0xFF, 0xFC, 0x00}},
+        {"agreed, then WONT", {0xFF, 0xFD, 0x00, 0xFF, 0xFB, 0x00, 0xFF, 0xFC, 0x00}},
+    };
+    for (const auto& refusal : refusals) {
+        ScriptedServer server;
+        std::thread script = server.serve(false, refusal.binary);
+        std::unique_ptr<SerialEndpoint> endpoint;
+        EXPECT_EQ(rfc2217_open(server.path(), SerialDefaults{}, endpoint), -13) << refusal.name;
+        script.join();
+        EXPECT_FALSE(endpoint) << refusal.name;
     }
     std::unique_ptr<SerialEndpoint> endpoint;
     EXPECT_EQ(rfc2217_open("/tmp/zv-no-such-dir/COM1", SerialDefaults{}, endpoint), -13);

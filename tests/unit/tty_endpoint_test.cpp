@@ -4,12 +4,18 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <csignal>
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
 #include <pty.h>
 #include <sys/file.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -218,4 +224,152 @@ TEST(TtyOpen, EveryOutcomeGivesItsDescriptorBack) {
         EXPECT_EQ(tty_open("/dev/null", SerialDefaults{}, port), -10);
     }
     EXPECT_EQ(open_descriptors(), before);
+}
+
+namespace {
+
+// A driver's serial info behind the two ioctls. Like the kernel for an
+// unprivileged caller, it takes a change only when every field outside the
+// user's flags comes back as it was read.
+struct FakeDriver {
+    serial_struct info{};
+    int get_error = 0; // errno of TIOCGSERIAL; 0: it answers
+    int set_error = 0; // errno of TIOCSSERIAL
+    int sets = 0;
+    int report_fd = -1; // the flags of every change taken are written here
+};
+FakeDriver driver;
+
+int fake_get_serial(int, serial_struct* info) {
+    *info = driver.info;
+    return driver.get_error != 0 ? (errno = driver.get_error, -1) : 0;
+}
+
+int fake_set_serial(int, const serial_struct* info) {
+    ++driver.sets;
+    const serial_struct& held = driver.info;
+    const bool others_kept = info->baud_base == held.baud_base &&
+                             info->closing_wait == held.closing_wait && info->line == held.line &&
+                             (info->flags & ~ASYNC_USR_MASK) == (held.flags & ~ASYNC_USR_MASK);
+    if (driver.set_error != 0 || !others_kept) {
+        errno = driver.set_error != 0 ? driver.set_error : EPERM;
+        return -1;
+    }
+    driver.info.flags = info->flags;
+    if (driver.report_fd >= 0) {
+        (void)!write(driver.report_fd, &info->flags, sizeof info->flags);
+    }
+    return 0;
+}
+
+int system_open(const char* path, int flags) {
+    return open(path, flags);
+}
+
+constexpr int FOUND_FLAGS = ASYNC_SKIP_TEST | ASYNC_SPD_HI;
+
+// More than the far end's line discipline holds (4 KiB), less than the pty takes:
+// written and never read, most of it must be gone after the close.
+constexpr int PENDING_BYTES = 6000;
+
+// Bytes the far end can read, until nothing more comes for a while (bounded).
+int drain(int master) {
+    int total = 0;
+    char buffer[4096];
+    pollfd ready{master, POLLIN, 0};
+    ssize_t got = 0;
+    while (poll(&ready, 1, 300) > 0 && (got = read(master, buffer, sizeof buffer)) > 0) {
+        total += static_cast<int>(got);
+    }
+    return total;
+}
+
+class LowLatencyTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_GE(pty.master, 0);
+        driver = FakeDriver{};
+        driver.info.line = 3;
+        driver.info.baud_base = 3000000;
+        driver.info.closing_wait = 3000;
+        driver.info.flags = FOUND_FLAGS;
+        tty_use_device_calls(&calls);
+    }
+    void TearDown() override { tty_use_device_calls(nullptr); }
+    const TtyDeviceCalls calls{system_open, fake_get_serial, fake_set_serial};
+    Pty pty;
+};
+
+} // namespace
+
+TEST_F(LowLatencyTest, FlagIsSetWhereTakenAndTheCloseGivesThePortBack) {
+    struct Case {
+        const char* what;
+        int found_flags;
+        int get_error;
+        int set_error;
+        int flags_while_open;
+        int sets;
+    };
+    const Case cases[] = {
+        {"taken", FOUND_FLAGS, 0, 0, FOUND_FLAGS | ASYNC_LOW_LATENCY, 2},
+        // Someone set it before: it stays set after the close.
+        {"already set", FOUND_FLAGS | ASYNC_LOW_LATENCY, 0, 0, FOUND_FLAGS | ASYNC_LOW_LATENCY, 0},
+        {"no serial info", FOUND_FLAGS, ENOTTY, 0, FOUND_FLAGS, 0},
+        {"refused as not privileged", FOUND_FLAGS, 0, EPERM, FOUND_FLAGS, 1},
+        {"refused by the driver", FOUND_FLAGS, 0, EINVAL, FOUND_FLAGS, 1},
+    };
+    for (const Case& c : cases) {
+        driver.info.flags = c.found_flags;
+        driver.get_error = c.get_error;
+        driver.set_error = c.set_error;
+        driver.sets = 0;
+        std::unique_ptr<SerialEndpoint> port;
+        ASSERT_EQ(tty_open(pty.slave_path, SerialDefaults{}, port), 0) << c.what;
+        EXPECT_EQ(driver.info.flags, c.flags_while_open) << c.what;
+        EXPECT_EQ(pty.settings().c_lflag & ICANON, 0U) << c.what;
+        for (int i = 0; i < PENDING_BYTES; ++i) {
+            port->put_byte('x');
+        }
+        port.reset();
+        EXPECT_EQ(driver.info.flags, c.found_flags) << c.what;
+        EXPECT_EQ(driver.sets, c.sets) << c.what;
+        EXPECT_NE(pty.settings().c_lflag & ICANON, 0U) << c.what;
+        EXPECT_LT(drain(pty.master), PENDING_BYTES) << c.what;
+    }
+}
+
+// A process ended by a signal gives the port back from the handler, which the
+// port installs itself (no terminal mode here): output discarded, the flag and
+// the settings as found.
+TEST_F(LowLatencyTest, EndingSignalGivesThePortBack) {
+    const termios before = pty.settings();
+    int report[2];
+    ASSERT_EQ(pipe(report), 0);
+    driver.report_fd = report[1];
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::unique_ptr<SerialEndpoint> port;
+        if (tty_open(pty.slave_path, SerialDefaults{}, port) != 0) {
+            _exit(2);
+        }
+        for (int i = 0; i < PENDING_BYTES; ++i) {
+            port->put_byte('x');
+        }
+        raise(SIGTERM);
+        _exit(3); // the signal did not end the process
+    }
+    close(report[1]);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << std::hex << status;
+    std::vector<int> changes(3);
+    const ssize_t got = read(report[0], changes.data(), changes.size() * sizeof(int));
+    close(report[0]);
+    changes.resize(static_cast<size_t>(got > 0 ? got : 0) / sizeof(int));
+    EXPECT_EQ(changes, (std::vector<int>{FOUND_FLAGS | ASYNC_LOW_LATENCY, FOUND_FLAGS}));
+    EXPECT_EQ(pty.settings().c_lflag, before.c_lflag);
+    EXPECT_EQ(pty.settings().c_iflag, before.c_iflag);
+    EXPECT_LT(drain(pty.master), PENDING_BYTES);
 }
