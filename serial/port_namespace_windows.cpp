@@ -34,17 +34,22 @@ bool port_directory(std::wstring* value) {
 }
 
 // The full path of a directory entry, in the \\?\ form that takes every name
-// as a file name. Only the directory goes through GetFullPathNameW, which
-// would turn a path ending in COM1-COM9 into the device \\.\COMn.
+// as a file name. GetFullPathNameW would turn a path ending in COM1-COM9 into
+// the device \\.\COMn: it sees only the directory, with a separator after it.
 std::wstring literal_path(const std::wstring& directory, const std::wstring& name) {
-    const DWORD needed = GetFullPathNameW(directory.c_str(), 0, nullptr, nullptr);
     std::wstring path = directory;
-    if (needed > 0) {
-        std::vector<wchar_t> full(needed);
-        const DWORD length = GetFullPathNameW(directory.c_str(), needed, full.data(), nullptr);
-        path.assign(full.data(), length < needed ? length : 0);
+    if (path.rfind(L"\\\\?\\", 0) != 0) {
+        if (!path.empty() && path.back() != L'\\' && path.back() != L'/') {
+            path += L'\\';
+        }
+        const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+        if (needed > 0) {
+            std::vector<wchar_t> full(needed);
+            const DWORD length = GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
+            path.assign(full.data(), length < needed ? length : 0);
+        }
     }
-    if (!path.empty() && path.back() != L'\\' && path.back() != L'/') {
+    if (!path.empty() && path.back() != L'\\') {
         path += L'\\';
     }
     path += name;
