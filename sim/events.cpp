@@ -77,3 +77,14 @@ void event_fault(EventLog& log, const char* name) {
 void event_client(EventLog& log, const char* state) {
     write_event(log, "client", ", \"state\": " + json_string(state));
 }
+
+void event_adapter(EventLog& log, const char* name, double first_tick_s, double period_s) {
+    std::string fields = ", \"name\": " + json_string(name);
+    if (first_tick_s >= 0) {
+        char timer[96];
+        std::snprintf(timer, sizeof timer, ", \"cts_first_tick\": %.6f, \"cts_period\": %.6f",
+                      first_tick_s, period_s);
+        fields += timer;
+    }
+    write_event(log, "adapter", fields);
+}
