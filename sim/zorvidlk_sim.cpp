@@ -164,8 +164,8 @@ void read_client(Simulator& sim) {
     for (;;) {
         const ssize_t got = recv(sim.client.fd, buffer.data(), buffer.size(), MSG_DONTWAIT);
         if (got > 0) {
-            sim.client.inbox.assign(buffer.begin(), buffer.begin() + got);
-            sim.client.inbox_head = 0;
+            // Appended: on a hang-up the socket is read whatever the inbox holds.
+            sim.client.inbox.insert(sim.client.inbox.end(), buffer.begin(), buffer.begin() + got);
             process_inbox(sim);
             return;
         }
