@@ -70,6 +70,10 @@ void event_spectrum(EventLog& log, uint32_t scan, const std::array<uint16_t, 256
     write_event(log, "spectrum", fields);
 }
 
+void event_sent(EventLog& log, uint32_t scan) {
+    write_event(log, "sent", ", \"scan\": " + std::to_string(scan));
+}
+
 void event_fault(EventLog& log, const char* name) {
     write_event(log, "fault", ", \"name\": " + json_string(name));
 }

@@ -11,7 +11,8 @@ assertions: the exit status is 0 whenever the runs themselves succeeded.
 Then, for each adapter model of the simulator (zorvidlk-sim --adapter), the
 median time of one spectrum (1 data scan of 100 ms) and of a default
 acquisition (3 pre scans, 3 data scans of 650 ms), from the "G" key to the
-first table line or the failure report, and whether each succeeded. The
+first table line or the failure report, whether each succeeded, and the
+median transfer (data ready to the last byte on the line, from the log). The
 models are estimates, so these figures are simulated, not measured on
 hardware.
 
@@ -175,9 +176,17 @@ ADAPTERS = ["ideal", "16550", "ftdi", "ftdi-low-latency", "cp210x", "ch340", "ch
 FAILURE = re.compile(rb"ERROR: (.*?)\(\) RETURNED: (-?\d+)")
 
 
+def board_transfers(events):
+    """Milliseconds from each "data ready" (the spectrum event) to the last
+    byte on the line, from the simulator's log: the byte handshake alone."""
+    ready = {e["scan"]: e["t"] for e in events if e["event"] == "spectrum"}
+    return [(e["t"] - ready[e["scan"]]) * 1000.0 for e in events
+            if e["event"] == "sent" and e["scan"] in ready]
+
+
 def timed_acquisition(child, log, data_scans):
     """One G: (milliseconds to the first table line or the failure report,
-    succeeded, the failure text with its code or "")."""
+    succeeded, the failure text with its code or "", transfer milliseconds)."""
     seen = len(log.update())
     start = time.monotonic()
     child.send("g\r")
@@ -189,11 +198,13 @@ def timed_acquisition(child, log, data_scans):
         match = FAILURE.search(report)
         note = "" if match is None else "%s (%s)" % (
             match.group(1).decode("latin-1"), match.group(2).decode())
-        return elapsed, False, note or "no failure report"
+        return elapsed, False, note or "no failure report", board_transfers(log.update()[seen:])
     text = (b"001," + child.before).replace(b"\r\n", b"\n").decode("latin-1")
     rows = [line for line in text.split("\n") if line[:3].isdigit() and line[3:4] == ","]
-    spectra = [e["values"] for e in log.update()[seen:] if e["event"] == "spectrum"]
-    return elapsed, len(spectra) == data_scans and rows == expected_rows(spectra), ""
+    events = log.update()[seen:]
+    spectra = [e["values"] for e in events if e["event"] == "spectrum"]
+    ok = len(spectra) == data_scans and rows == expected_rows(spectra)
+    return elapsed, ok, "", board_transfers(events)
 
 
 def adapter_runs(bin_dir, adapter, runs):
@@ -219,9 +230,11 @@ def adapter_runs(bin_dir, adapter, runs):
             set_setting(child, "e", data_scans)
             set_setting(child, "f", integration)
             results = [timed_acquisition(child, log, data_scans) for _ in range(runs)]
-            notes = [note for _, ok, note in results if not ok]
+            notes = [r[2] for r in results if not r[1]]
+            transfers = [t for r in results for t in r[3]]
             figures[kind] = (statistics.median(r[0] for r in results),
-                             sum(1 for r in results if r[1]), runs, notes[0] if notes else "")
+                             sum(1 for r in results if r[1]), runs, notes[0] if notes else "",
+                             transfers)
         child.send("\x03")
         child.expect(pexpect.EOF, timeout=10)
         child.wait()
@@ -235,22 +248,20 @@ def adapter_runs(bin_dir, adapter, runs):
 
 
 def print_adapter_table(bin_dir, runs):
-    print("per adapter model (simulated: the models are estimates; %d runs each, medians):"
-          % runs)
-    print("  %-17s %13s %5s %15s %5s  %s" % ("adapter", "1 x 100 ms", "ok", "3 x 650 ms", "ok",
-                                             "per byte / failure"))
-    ideal = None
+    print("per adapter model (simulated: the models are estimates; %d runs of each kind,"
+          " medians):" % runs)
+    print("  %-17s %11s %9s %10s %5s %12s %5s  %s" % (
+        "adapter", "1 x 100 ms", "transfer", "per byte", "ok", "3 x 650 ms", "ok", "failure"))
     for adapter in ADAPTERS:
         figures = adapter_runs(bin_dir, adapter, runs)
         one, default = figures["spectrum"], figures["default"]
-        if adapter == "ideal":
-            ideal = one[0]
-        note = one[3] or default[3]
-        if not note and ideal is not None:
-            # What a byte costs beyond the ideal line, from the one-scan run.
-            note = "%.2f ms a byte beyond ideal" % ((one[0] - ideal) / BYTES_PER_SPECTRUM)
-        print("  %-17s %10.0f ms %2d/%-2d %12.0f ms %2d/%-2d  %s" % (
-            adapter, one[0], one[1], one[2], default[0], default[1], default[2], note))
+        transfers = one[4] + default[4]
+        transfer = "%7.0f ms" % statistics.median(transfers) if transfers else "%10s" % "-"
+        per_byte = ("%7.2f ms" % (statistics.median(transfers) / BYTES_PER_SPECTRUM)
+                    if transfers else "%10s" % "-")
+        print("  %-17s %8.0f ms %s %s %2d/%-2d %9.0f ms %2d/%-2d  %s" % (
+            adapter, one[0], transfer, per_byte, one[1], one[2], default[0], default[1],
+            default[2], one[3] or default[3]))
         sys.stdout.flush()
 
 
