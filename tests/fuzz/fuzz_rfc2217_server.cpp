@@ -176,6 +176,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 server.feed(wire, before);
             }
         }
+        if (gone) {
+            break;
+        }
 
         now_us += step_us;
         BoardIo later{line, events, now_us};
