@@ -15,6 +15,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 BIN_DIR = os.environ.get("ZORVIDLK_BIN_DIR", os.path.join(HERE, "..", "..", "build", "bin"))
 PROGRAM = os.path.join(BIN_DIR, "zorvidlk")
 SIMULATOR = os.path.join(BIN_DIR, "zorvidlk-sim")
+PLOT = os.path.join(BIN_DIR, "zorvidlk-plot")
 
 
 @pytest.fixture
@@ -175,9 +176,9 @@ def board(port_dir, simulator):
 
     sessions = []
 
-    def start(sim_args=(), baud="115200"):
+    def start(sim_args=(), baud="115200", capture=None):
         sim = simulator(1, list(sim_args))
-        session = BoardSession(port_dir, 1, baud)
+        session = BoardSession(port_dir, 1, baud, capture=capture)
         sessions.append(session)
         return sim, session
 
