@@ -143,6 +143,8 @@ CAPTURES = [
      "(line 9 has a value above 65535)"),
     ("a line of 60000 digits", (MENU + settings(data_scans=1) + "001," + "9" * 60000 +
                                 "\n").encode(), [], 1, "(line 9 is no table line)"),
+    ("settings wider than the program's", (MENU + settings(3, 70000) + table(1)).encode(),
+     [], 1, "no acquisition in capture.txt"),
     ("binary garbage", GARBAGE, [], 1, "no acquisition in capture.txt"),
     ("garbage inside the table", GOOD[:900] + GARBAGE[:300] + GOOD[900:], [], 1,
      "skipped: table incomplete, 38 of 256 lines (line 47 is no table line)"),
@@ -153,11 +155,16 @@ CAPTURES = [
                                      "  Enter number of data scans [3] ? 3\b2\n" + PROMPT
                                      ).replace("\n", "\r\n").encode(), ["--list"], 0,
      "1  line 9  Pre Scans = 3, Data Scans = 3, Data Scan Period = 650ms  3 curves, 256 points"),
-    ("failed acquisition", (MENU + "ERROR: g Command Timeout, Spectrometer CTS never asserted "
-                            "after 501 msecs() RETURNED: -207\n" + settings() +
-                            "Scan ERROR, ret = -2\n" + PROMPT).encode(), [], 1,
-     "acquisition 1 (line 9) skipped: Scan ERROR, ret = -2 (ERROR: g Command Timeout, "
-     "Spectrometer CTS never asserted after 501 msecs() RETURNED: -207)"),
+    # A failure report is quoted for its own acquisition only (the second one's
+    # capture lacks it; the report before it came from a firmware query).
+    ("failed acquisitions", (MENU + settings() + "ERROR: g Command Timeout, Spectrometer CTS "
+                             "never asserted after 501 msecs() RETURNED: -207\n"
+                             "Scan ERROR, ret = -2\n" + PROMPT + "a\n"
+                             "ERROR: Firmware Timeout() RETURNED: -205\n" + settings() +
+                             "Scan ERROR, ret = -2\n" + PROMPT).encode(), [], 1,
+     "acquisition 1 (line 8) skipped: Scan ERROR, ret = -2 (ERROR: g Command Timeout, "
+     "Spectrometer CTS never asserted after 501 msecs() RETURNED: -207)\n"
+     "zorvidlk-plot: acquisition 2 (line 15) skipped: Scan ERROR, ret = -2\n"),
     ("the last acquisition failed", GOOD + (settings() + "Scan ERROR, ret = -2\n").encode(),
      [], 0, "acquisition 1 of capture.txt"),
     ("-n names a failed acquisition", GOOD + (settings() + "Scan ERROR, ret = -2\n").encode(),
