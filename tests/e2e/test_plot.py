@@ -13,9 +13,9 @@ from board_session import screen_text
 from conftest import PLOT
 
 
-def run_plot(args, cwd, input_bytes=b""):
+def run_plot(args, cwd, input_bytes=b"", env=None):
     return subprocess.run([PLOT] + list(args), input=input_bytes, capture_output=True,
-                          cwd=cwd, timeout=120)
+                          cwd=cwd, timeout=120, env=env)
 
 
 def svg_curves(path):
@@ -185,11 +185,17 @@ def test_what_a_capture_gives(port_dir, capture, args, status, line):
     assert "Traceback" not in stderr
 
 
-def test_standard_input_and_a_missing_file(port_dir):
+def test_standard_input_and_what_fails_around_the_capture(port_dir):
     assert b"acquisition 1 of standard input" in run_plot(["-"], port_dir, GOOD).stdout
-    missing = run_plot(["nothing.txt"], port_dir)
-    assert missing.returncode == 1
-    assert missing.stderr == b"zorvidlk-plot: cannot read nothing.txt: No such file or directory\n"
+    failures = [
+        (["nothing.txt"], None, "cannot read nothing.txt: No such file or directory"),
+        (["-o", "no/run.png", "-"], None, "cannot write no/run.png: No such file or directory"),
+        (["-"], dict(os.environ, PATH=port_dir), "gnuplot not found (Debian package gnuplot-nox)"),
+    ]
+    for args, env, message in failures:
+        done = run_plot(args, port_dir, GOOD, env)
+        assert (done.returncode, done.stdout) == (1, b"")
+        assert done.stderr.decode() == "zorvidlk-plot: %s\n" % message
 
 
 @pytest.mark.parametrize("args", [
