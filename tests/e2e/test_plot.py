@@ -262,3 +262,11 @@ def test_follow_on_standard_input_ends_with_it(port_dir):
     out, err = plot.communicate(timeout=30)
     assert plot.returncode == 0, err
     assert out.count(b"acquisition 1 drawn at ") == 1
+
+
+def test_no_capture_named_at_a_terminal():
+    plot = pexpect.spawn(PLOT, [], timeout=10)
+    plot.expect("name a capture file, or give one on standard input")
+    plot.expect(pexpect.EOF)
+    plot.wait()
+    assert plot.exitstatus == 2
