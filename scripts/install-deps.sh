@@ -2,7 +2,7 @@
 # Installs the Debian packages the build, the demo and the tests need (only the missing ones).
 set -euo pipefail
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev python3 python3-pytest python3-pexpect
-          python3-serial clang libclang-rt-14-dev)
+          python3-serial clang libclang-rt-14-dev gnuplot-nox)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \
