@@ -193,8 +193,7 @@ def board(port_dir, simulator):
             # Served on TCP only as far as COM1 goes: the board's own socket
             # sits at a COM number the session does not use.
             sim = simulator(TCP_BOARD_COM, list(sim_args), tcp=True)
-            write_port_file(port_dir, 1, "rfc2217://127.0.0.1:%d
-" % sim.tcp_port)
+            write_port_file(port_dir, 1, "rfc2217://127.0.0.1:%d\n" % sim.tcp_port)
         else:
             sim = simulator(1, list(sim_args))
         session = BoardSession(port_dir, 1, baud, capture=capture)
