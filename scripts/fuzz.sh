@@ -6,7 +6,7 @@
 set -euo pipefail
 seconds=${1:-20}
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+scripts/install-deps.sh fuzz
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$(nproc)"
 mkdir -p build-fuzz/artifacts
