@@ -30,6 +30,15 @@ for tree in "${trees[@]}"; do
     fi
 done
 
+# Outside a git checkout the package build has no date to take: it must be
+# given one.
+if (cd "${trees[0]}" && env -u SOURCE_DATE_EPOCH scripts/package.sh) >"$work/undated.log" 2>&1 \
+        || ! grep -q "set SOURCE_DATE_EPOCH" "$work/undated.log"; then
+    cat "$work/undated.log"
+    echo "reproducible: FAILED: a package build outside git without SOURCE_DATE_EPOCH went on"
+    exit 1
+fi
+
 first="${trees[0]}.installed"
 second="${trees[1]}.installed"
 (cd "$first" && find . -type f | sort) >"$work/first.list"
