@@ -15,8 +15,10 @@ fail() {
 }
 
 echo "--- lintian"
-# Warnings are shown and accepted; an error fails the check.
-lintian --fail-on error --display-info "$deb" 2>&1 | grep -v '^running with root privileges' \
+# Warnings are shown and accepted; an error fails the check. Lintian's own
+# temporary files (it leaves some behind) go into the work directory.
+mkdir "$work/lintian"
+TMPDIR="$work/lintian" lintian --fail-on error --display-info "$deb" 2>&1 | grep -v '^running with root privileges' \
     || [ "${PIPESTATUS[0]}" -eq 0 ] || fail "lintian reports errors"
 
 echo "--- control"
