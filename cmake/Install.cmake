@@ -2,7 +2,12 @@
 # documentation, in the GNU directory layout.
 include(GNUInstallDirs)
 
-install(TARGETS zorvidlk zorvidlk-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# Each program this build makes (a cross build may leave the simulator out).
+foreach(program zorvidlk zorvidlk-sim)
+  if(TARGET ${program})
+    install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  endif()
+endforeach()
 
 # Every man/*.1 is a page: its @PROJECT_VERSION@ and @ZORVIDLK_MAN_DATE@ are
 # filled in, and it is compressed as Debian wants it (gzip -9n: no name, no
