@@ -7,7 +7,6 @@
 # (then a table per adapter model of the simulator; --adapter-runs 0 skips it)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
-cmake --preset default >/dev/null
-cmake --build --preset default -j "$(nproc)" >/dev/null
+scripts/install-deps.sh test
+scripts/build.sh default
 exec /usr/bin/python3 tests/bench/bench.py --bin-dir build/bin "$@"
