@@ -11,7 +11,7 @@ constexpr int64_t CONTROL_TRANSFER = 500 * US;
 
 // Estimates, from the drivers' mechanisms (the README's hardware guide lists
 // where each comes from).
-const std::vector<AdapterSpec> SPECS = {
+const std::vector<AdapterParams> PARAMS_TABLE = {
     {"ideal", "RTS and CTS at once, every byte handed over as its stop bit ends", 0,
      HandOver::at_once, 0, 0, 0, CtsReport::live, 0, false},
     {"16550", "built-in UART: a lone byte waits out the FIFO's time-out of 4 characters", 0,
@@ -69,14 +69,14 @@ int64_t held_release_ns(const AdapterModel& model) {
     if (model.held.empty()) {
         return -1;
     }
-    const AdapterSpec& spec = *model.spec;
-    switch (spec.hand_over) {
+    const AdapterParams& params = *model.params;
+    switch (params.hand_over) {
     case HandOver::timer_tick:
-        return next_tick(model.held_first_ns, model.origin_ns, 0, spec.hand_over_ns, true);
+        return next_tick(model.held_first_ns, model.origin_ns, 0, params.hand_over_ns, true);
     case HandOver::quiet_time:
-        return model.held_last_ns + (spec.quiet_char_times > 0
-                                         ? spec.quiet_char_times * model.char_ns
-                                         : spec.hand_over_ns);
+        return model.held_last_ns + (params.quiet_char_times > 0
+                                         ? params.quiet_char_times * model.char_ns
+                                         : params.hand_over_ns);
     case HandOver::at_once:
     case HandOver::full_chunk:
         break;
@@ -109,14 +109,14 @@ void take_sample_by(AdapterModel& model, int64_t now_ns) {
 
 } // namespace
 
-const std::vector<AdapterSpec>& adapter_specs() {
-    return SPECS;
+const std::vector<AdapterParams>& adapter_params_table() {
+    return PARAMS_TABLE;
 }
 
-const AdapterSpec* adapter_find(const std::string& name) {
-    for (const AdapterSpec& spec : SPECS) {
-        if (name == spec.name) {
-            return &spec;
+const AdapterParams* adapter_find(const std::string& name) {
+    for (const AdapterParams& params : PARAMS_TABLE) {
+        if (name == params.name) {
+            return &params;
         }
     }
     return nullptr;
@@ -124,19 +124,20 @@ const AdapterSpec* adapter_find(const std::string& name) {
 
 std::string adapter_names() {
     std::string names;
-    for (const AdapterSpec& spec : SPECS) {
+    for (const AdapterParams& params : PARAMS_TABLE) {
         names += names.empty() ? "" : ", ";
-        names += spec.name;
+        names += params.name;
     }
     return names;
 }
 
-void adapter_init(AdapterModel& model, const AdapterSpec& spec, uint64_t seed, int64_t origin_ns) {
+void adapter_init(AdapterModel& model, const AdapterParams& params, uint64_t seed,
+                  int64_t origin_ns) {
     model = AdapterModel{};
-    model.spec = &spec;
+    model.params = &params;
     model.origin_ns = origin_ns;
-    if (spec.seeded_phase && spec.cts_ns > 0) {
-        model.phase_ns = static_cast<int64_t>(mix(seed) % static_cast<uint64_t>(spec.cts_ns));
+    if (params.seeded_phase && params.cts_ns > 0) {
+        model.phase_ns = static_cast<int64_t>(mix(seed) % static_cast<uint64_t>(params.cts_ns));
     }
     adapter_reset(model);
 }
@@ -148,15 +149,15 @@ void adapter_reset(AdapterModel& model) {
     model.outbox.clear();
     model.board_cts = false;
     model.next_sample_ns = -1;
-    model.host_cts = model.spec->cts == CtsReport::always_asserted;
+    model.host_cts = model.params->cts == CtsReport::always_asserted;
 }
 
 bool adapter_set_rts(AdapterModel& model, bool on, int64_t now_ns) {
-    if (model.spec->rts_ns == 0 && model.rts_queue.empty()) {
+    if (model.params->rts_ns == 0 && model.rts_queue.empty()) {
         return true;
     }
     // One control transfer after the other: a change waits for the one before.
-    const int64_t due = std::max(now_ns, model.control_free_ns) + model.spec->rts_ns;
+    const int64_t due = std::max(now_ns, model.control_free_ns) + model.params->rts_ns;
     model.control_free_ns = due;
     model.rts_queue.push_back(HostItem{false, on ? uint8_t{1} : uint8_t{0}, due});
     return false;
@@ -172,10 +173,10 @@ bool adapter_take_rts(AdapterModel& model, int64_t now_ns, bool& on) {
 }
 
 void adapter_board_byte(AdapterModel& model, uint8_t byte, int64_t at_ns, int64_t char_ns) {
-    const AdapterSpec& spec = *model.spec;
+    const AdapterParams& params = *model.params;
     release_held_by(model, at_ns);
-    if (spec.hand_over == HandOver::at_once) {
-        insert_due(model.outbox, HostItem{false, byte, at_ns + spec.hand_over_ns});
+    if (params.hand_over == HandOver::at_once) {
+        insert_due(model.outbox, HostItem{false, byte, at_ns + params.hand_over_ns});
         return;
     }
     if (model.held.empty()) {
@@ -184,23 +185,24 @@ void adapter_board_byte(AdapterModel& model, uint8_t byte, int64_t at_ns, int64_
     model.held.push_back(byte);
     model.held_last_ns = at_ns;
     model.char_ns = char_ns;
-    if (spec.packet_bytes > 0 && model.held.size() >= spec.packet_bytes) {
+    if (params.packet_bytes > 0 && model.held.size() >= params.packet_bytes) {
         release_held(model, at_ns);
     }
 }
 
 void adapter_board_cts(AdapterModel& model, bool on, int64_t at_ns) {
-    const AdapterSpec& spec = *model.spec;
+    const AdapterParams& params = *model.params;
     const uint8_t value = on ? 1 : 0;
-    switch (spec.cts) {
+    switch (params.cts) {
     case CtsReport::live:
         model.board_cts = on;
-        insert_due(model.outbox, HostItem{true, value, at_ns + spec.cts_ns});
+        insert_due(model.outbox, HostItem{true, value, at_ns + params.cts_ns});
         break;
     case CtsReport::polled:
         model.board_cts = on;
-        insert_due(model.outbox,
-                   HostItem{true, value, next_tick(at_ns, model.origin_ns, 0, spec.cts_ns, false)});
+        insert_due(
+            model.outbox,
+            HostItem{true, value, next_tick(at_ns, model.origin_ns, 0, params.cts_ns, false)});
         break;
     case CtsReport::sampled: {
         // A tick before this change saw the state before it.
@@ -214,7 +216,8 @@ void adapter_board_cts(AdapterModel& model, bool on, int64_t at_ns) {
         }
         model.board_cts = on;
         model.next_sample_ns =
-            on != seen ? next_tick(at_ns, model.origin_ns, model.phase_ns, spec.cts_ns, false) : -1;
+            on != seen ? next_tick(at_ns, model.origin_ns, model.phase_ns, params.cts_ns, false)
+                       : -1;
         break;
     }
     case CtsReport::always_asserted:

@@ -35,7 +35,7 @@ enum class CtsReport : uint8_t {
     always_asserted, // CTS reads as asserted whatever the board does
 };
 
-struct AdapterSpec {
+struct AdapterParams {
     const char* name;
     const char* summary;
     int64_t rts_ns; // one RTS change; changes travel one after another
@@ -49,10 +49,10 @@ struct AdapterSpec {
 };
 
 // The models by name; nullptr for an unknown name.
-const AdapterSpec* adapter_find(const std::string& name);
+const AdapterParams* adapter_find(const std::string& name);
 // Every model name, separated by ", ".
 std::string adapter_names();
-const std::vector<AdapterSpec>& adapter_specs();
+const std::vector<AdapterParams>& adapter_params_table();
 
 struct HostItem {
     bool is_cts = false;
@@ -61,7 +61,7 @@ struct HostItem {
 };
 
 struct AdapterModel {
-    const AdapterSpec* spec = nullptr;
+    const AdapterParams* params = nullptr;
     int64_t origin_ns = 0; // the periodic timers tick at origin + phase + k * period
     int64_t phase_ns = 0;
 
@@ -84,7 +84,8 @@ struct AdapterModel {
 
 // A model for the simulator's run: `origin_ns` is the simulator's start,
 // `seed` fixes a seeded timer's phase.
-void adapter_init(AdapterModel& model, const AdapterSpec& spec, uint64_t seed, int64_t origin_ns);
+void adapter_init(AdapterModel& model, const AdapterParams& params, uint64_t seed,
+                  int64_t origin_ns);
 // A new client: nothing held, nothing on its way, CTS as the model reports it idle.
 void adapter_reset(AdapterModel& model);
 

@@ -16,7 +16,7 @@ struct SimOptions {
     std::string firmware = "ZORVI DLK firmware 2.3.1";
     uint64_t seed = 1;
     Faults faults;
-    const AdapterSpec* adapter = adapter_find("ideal");
+    const AdapterParams* adapter = adapter_find("ideal");
 };
 
 // 0: options parsed; 1: --help printed; -1: error printed on stderr.

@@ -360,10 +360,10 @@ int main(int argc, char** argv) {
     sim.events.start_us = monotonic_us();
     board_init(sim.board, options.firmware, options.seed);
     adapter_init(sim.adapter, *options.adapter, options.seed, sim.events.start_us * 1000);
-    const AdapterSpec& spec = *options.adapter;
-    event_adapter(sim.events, spec.name,
-                  spec.seeded_phase ? static_cast<double>(sim.adapter.phase_ns) / 1e9 : -1.0,
-                  static_cast<double>(spec.cts_ns) / 1e9);
+    const AdapterParams& params = *options.adapter;
+    event_adapter(sim.events, params.name,
+                  params.seeded_phase ? static_cast<double>(sim.adapter.phase_ns) / 1e9 : -1.0,
+                  static_cast<double>(params.cts_ns) / 1e9);
     sim.board.faults = options.faults;
     line_reset(sim.line, SIM_DEFAULT_BAUD);
     std::fprintf(stderr, "zorvidlk-sim: ready on%s\n", ready.c_str());

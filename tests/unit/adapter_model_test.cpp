@@ -14,10 +14,10 @@ constexpr int64_t MS = 1000 * US;
 constexpr int64_t CHAR_NS = 86'805; // one character at 115200 baud
 
 AdapterModel make(const std::string& name, uint64_t seed = 1) {
-    const AdapterSpec* spec = adapter_find(name);
-    EXPECT_NE(spec, nullptr) << name;
+    const AdapterParams* params = adapter_find(name);
+    EXPECT_NE(params, nullptr) << name;
     AdapterModel model;
-    adapter_init(model, *spec, seed, 0);
+    adapter_init(model, *params, seed, 0);
     return model;
 }
 
