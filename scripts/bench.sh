@@ -4,12 +4,12 @@
 # per byte, acquisition time against its floor, micro_delay(1), CPU time per
 # spectrum and idle CPU at the menu prompt; then the Windows build's
 # micro_delay(1) and Sleep(1) under wine. Figures, not assertions.
-# Usage: scripts/bench.sh [--runs N] [--idle SECONDS]
+# Usage: scripts/bench.sh [--runs N] [--idle SECONDS] [--adapter-runs N]
+# (then a table per adapter model of the simulator; --adapter-runs 0 skips it)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
-cmake --preset default >/dev/null
-cmake --build --preset default -j "$(nproc)" >/dev/null
+scripts/install-deps.sh test
+scripts/build.sh default
 /usr/bin/python3 tests/bench/bench.py --bin-dir build/bin "$@"
 # The Windows build's pauses, measured under wine (in the masked namespace):
 # wine figures, not Windows ones (real Windows timers differ).

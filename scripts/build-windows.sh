@@ -3,7 +3,7 @@
 # tests with mingw-w64, installing the packages it needs first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh --windows
+scripts/install-deps.sh windows
 echo "=== windows build ==="
 cmake --preset windows
 cmake --build --preset windows -j "$(nproc)"

@@ -8,9 +8,8 @@
 # Usage: scripts/demo.sh [simulator options...]   e.g. --fault noise --seed 7
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
-cmake --preset default >/dev/null
-cmake --build --preset default -j "$(nproc)" --target zorvidlk zorvidlk-sim >/dev/null
+scripts/install-deps.sh demo
+scripts/build.sh release zorvidlk zorvidlk-sim
 
 # A short path: a Unix socket address holds at most 107 bytes.
 port_dir=$(mktemp -d /tmp/zvXXXX)
@@ -27,7 +26,7 @@ trap 'exit 130' INT
 trap 'exit 143' TERM
 trap 'exit 129' HUP
 
-build/bin/zorvidlk-sim --socket "$port_dir/COM1" --events "$port_dir/events.jsonl" "$@" \
+build-release/bin/zorvidlk-sim --socket "$port_dir/COM1" --events "$port_dir/events.jsonl" "$@" \
     </dev/null 2>"$port_dir/sim.log" &
 sim_pid=$!
 for _ in $(seq 200); do
@@ -46,5 +45,5 @@ fi
 echo "Simulated board on COM1 ($port_dir/COM1). Ctrl+C at the menu prompt ends the run."
 
 status=0
-ZORVIDLK_PORT_DIR="$port_dir" build/bin/zorvidlk -p 1 -b 115200 || status=$?
+ZORVIDLK_PORT_DIR="$port_dir" build-release/bin/zorvidlk -p 1 -b 115200 || status=$?
 exit "$status"

@@ -6,10 +6,14 @@
 set -euo pipefail
 seconds=${1:-20}
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+scripts/install-deps.sh fuzz
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$(nproc)"
 mkdir -p build-fuzz/artifacts
+# Each target's temporary files (the RFC 2217 client's socket) go into a
+# directory of the run's own, removed however the run ends.
+run_tmp=$(mktemp -d /tmp/zvfzXXXX)
+trap 'rm -rf "$run_tmp"' EXIT
 status=0
 for binary in build-fuzz/bin/fuzz_*; do
     [ -x "$binary" ] || continue
@@ -18,7 +22,7 @@ for binary in build-fuzz/bin/fuzz_*; do
     work="build-fuzz/corpus/$name"
     mkdir -p "$work" "$kept"
     echo "--- $name: ${seconds}s"
-    if ! "$binary" -max_total_time="$seconds" -timeout=5 -rss_limit_mb=2048 -print_final_stats=1 \
+    if ! TMPDIR="$run_tmp" "$binary" -max_total_time="$seconds" -timeout=5 -rss_limit_mb=2048 -print_final_stats=1 \
             -artifact_prefix="build-fuzz/artifacts/$name-" "$work" "$kept" 2> "build-fuzz/$name.log"; then
         tail -n 40 "build-fuzz/$name.log"
         echo "$name: FAILED (input kept in build-fuzz/artifacts/)"

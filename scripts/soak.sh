@@ -5,7 +5,6 @@
 # fails on any mismatch. Usage: scripts/soak.sh [N] [--seed S]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
-cmake --preset default >/dev/null
-cmake --build --preset default -j "$(nproc)" >/dev/null
+scripts/install-deps.sh test
+scripts/build.sh default
 exec /usr/bin/python3 tests/soak/soak.py "$@" --bin-dir build/bin

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Every test: the default build and the AddressSanitizer/UBSan build, unit and
-# black-box suites of each, the Windows build's tests under wine, then the
+# black-box suites of each; the Debian package built, checked unpacked (never
+# installed) and built twice more to show the build is reproducible; the
+# Windows build's tests under wine; then the
 # short fuzzing runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,6 +15,16 @@ for preset in default asan; do
     echo "=== $preset tests ==="
     ctest --preset "$preset" -j 2
 done
+echo "=== package ==="
+(
+    if [ -z "${SOURCE_DATE_EPOCH:-}" ] && git rev-parse --git-dir >/dev/null 2>&1; then
+        SOURCE_DATE_EPOCH=$(git log -1 --format=%ct)
+        export SOURCE_DATE_EPOCH
+    fi
+    scripts/package.sh
+    tests/package/check_package.sh build-release/zorvidlk_*.deb
+    tests/package/check_reproducible.sh
+)
 # The Windows build, its unit tests and black-box suites under wine (against
 # the default build's simulated board), inside the masked namespace.
 scripts/build-windows.sh

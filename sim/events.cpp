@@ -70,10 +70,25 @@ void event_spectrum(EventLog& log, uint32_t scan, const std::array<uint16_t, 256
     write_event(log, "spectrum", fields);
 }
 
+void event_sent(EventLog& log, uint32_t scan) {
+    write_event(log, "sent", ", \"scan\": " + std::to_string(scan));
+}
+
 void event_fault(EventLog& log, const char* name) {
     write_event(log, "fault", ", \"name\": " + json_string(name));
 }
 
 void event_client(EventLog& log, const char* state) {
     write_event(log, "client", ", \"state\": " + json_string(state));
+}
+
+void event_adapter(EventLog& log, const char* name, double first_tick_s, double period_s) {
+    std::string fields = ", \"name\": " + json_string(name);
+    if (first_tick_s >= 0) {
+        char timer[96];
+        std::snprintf(timer, sizeof timer, ", \"cts_first_tick\": %.6f, \"cts_period\": %.6f",
+                      first_tick_s, period_s);
+        fields += timer;
+    }
+    write_event(log, "adapter", fields);
 }

@@ -20,5 +20,10 @@ void events_close(EventLog& log);
 void event_command(EventLog& log, const std::string& text);
 void event_led(EventLog& log, int led, bool on);
 void event_spectrum(EventLog& log, uint32_t scan, const std::array<uint16_t, 256>& values);
+// The last byte of transfer `scan` went on the line.
+void event_sent(EventLog& log, uint32_t scan);
 void event_fault(EventLog& log, const char* name);
 void event_client(EventLog& log, const char* state);
+// The adapter model in use; for one that samples CTS on a seeded timer, its
+// first tick and period in seconds of the log's clock (negative: none).
+void event_adapter(EventLog& log, const char* name, double first_tick_s, double period_s);

@@ -50,7 +50,7 @@ uint8_t line_modem_state(bool cts, bool changed) {
                                 (changed ? telnet::MODEM_CTS_CHANGED : 0));
 }
 
-bool line_emit_due(LineStream& line, int64_t now_ns, TelnetBytes& wire) {
+bool line_emit_due(LineStream& line, int64_t now_ns, std::vector<LineArrival>& out) {
     while (!line.entries.empty()) {
         const LineEntry entry = line.entries.front();
         const int64_t due = due_of(line, entry);
@@ -62,20 +62,13 @@ bool line_emit_due(LineStream& line, int64_t now_ns, TelnetBytes& wire) {
         case LineEntryKind::byte:
         case LineEntryKind::noise_byte:
             line.line_free_ns = due;
-            telnet_append_data(wire, &entry.value, 1);
+            out.push_back(LineArrival{false, entry.value, due});
             break;
         case LineEntryKind::cts: {
             const bool on = entry.value != 0;
-            if (on == line.cts) {
-                break;
-            }
-            line.cts = on;
-            // Like a real access server: the state is masked, and a masked
-            // state of 0 is not reported.
-            const uint8_t state = line_modem_state(on, true) & line.modem_mask;
-            if (state != 0) {
-                telnet_append_com_port(wire, telnet::CP_NOTIFY_MODEMSTATE + telnet::SERVER_OFFSET,
-                                       &state, 1);
+            if (on != line.cts) {
+                line.cts = on;
+                out.push_back(LineArrival{true, entry.value, due});
             }
             break;
         }

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <vector>
 
 enum class LineEntryKind : uint8_t { byte, noise_byte, cts, disconnect };
 
@@ -20,9 +21,16 @@ struct LineEntry {
 struct LineStream {
     std::deque<LineEntry> entries;
     int64_t byte_time_ns = 0;
-    int64_t line_free_ns = 0; // when the last byte's stop bit ended
-    bool cts = false;         // CTS as the client last saw it
-    uint8_t modem_mask = 0xFF;
+    int64_t line_free_ns = 0;  // when the last byte's stop bit ended
+    bool cts = false;          // CTS at the line's far end, the adapter
+    uint8_t modem_mask = 0xFF; // the client's modem-state mask
+};
+
+// A byte or a CTS change reaching the line's far end.
+struct LineArrival {
+    bool is_cts;
+    uint8_t value;
+    int64_t at_ns;
 };
 
 void line_reset(LineStream& line, long baud);
@@ -36,9 +44,10 @@ void line_purge_data(LineStream& line);
 // When the first entry is due, or -1 when the stream is empty.
 int64_t line_next_due_ns(const LineStream& line);
 
-// Moves every entry due at `now_ns` to `wire` (escaped data, NOTIFY-MODEMSTATE
-// for a CTS change, masked). Returns true when a connection drop was reached.
-bool line_emit_due(LineStream& line, int64_t now_ns, TelnetBytes& wire);
+// Moves every entry due at `now_ns` to `out`, each with the moment it reached
+// the far end (a CTS entry only when CTS changes). Returns true when a
+// connection drop was reached.
+bool line_emit_due(LineStream& line, int64_t now_ns, std::vector<LineArrival>& out);
 
 // The NOTIFY-MODEMSTATE value for a CTS state, with the change bit when it changed.
 uint8_t line_modem_state(bool cts, bool changed);

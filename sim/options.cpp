@@ -10,10 +10,13 @@ namespace {
 const char USAGE[] =
     "Usage: zorvidlk-sim --socket PATH [--tcp 127.0.0.1:PORT] [--events FILE]\n"
     "                    [--firmware TEXT] [--seed N] [--fault NAME[=VALUE]]...\n"
+    "                    [--adapter NAME]\n"
     "Serves a simulated spectrometer board over RFC 2217 on a Unix-domain socket\n"
     "(and on loopback TCP with --tcp; port 0 picks a free port).\n"
     "Faults: no-scan-start, scan-stuck, no-data-ready, stall-at=N, cts-stuck-after-data,\n"
-    "        silent, slow-reply=MS, noise, disconnect-at=N\n";
+    "        silent, slow-reply=MS, noise, disconnect-at=N\n"
+    "Adapters (the path between the board and the host, default ideal): ideal, 16550,\n"
+    "        ftdi, ftdi-low-latency, cp210x, ch340, ch340-chunked, cdc-acm, ser2net\n";
 
 bool parse_unsigned(const char* text, unsigned long long limit, unsigned long long& value) {
     if (text == nullptr || *text < '0' || *text > '9') {
@@ -71,6 +74,13 @@ int parse_sim_options(int argc, char** argv, SimOptions& options) {
                 return -1;
             }
             options.seed = number;
+        } else if (option == "--adapter") {
+            options.adapter = adapter_find(value);
+            if (options.adapter == nullptr) {
+                std::fprintf(stderr, "zorvidlk-sim: unknown adapter %s (one of: %s)\n", value,
+                             adapter_names().c_str());
+                return -1;
+            }
         } else if (option == "--fault") {
             if (!fault_arm(options.faults, value, error)) {
                 std::fprintf(stderr, "zorvidlk-sim: %s\n", error.c_str());

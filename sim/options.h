@@ -1,6 +1,7 @@
 // The simulator's command line.
 #pragma once
 
+#include "sim/adapter_model.h"
 #include "sim/faults.h"
 
 #include <cstdint>
@@ -15,6 +16,7 @@ struct SimOptions {
     std::string firmware = "ZORVI DLK firmware 2.3.1";
     uint64_t seed = 1;
     Faults faults;
+    const AdapterParams* adapter = adapter_find("ideal");
 };
 
 // 0: options parsed; 1: --help printed; -1: error printed on stderr.

@@ -1,5 +1,7 @@
 #include "sim/rfc2217_server.h"
 
+#include <algorithm>
+
 namespace {
 
 void answer(TelnetBytes& wire, uint8_t command, const uint8_t* value, size_t size) {
@@ -11,9 +13,10 @@ void answer_byte(TelnetBytes& wire, uint8_t command, uint8_t value) {
     answer(wire, command, &value, 1);
 }
 
-void send_modem_state(TelnetBytes& wire, const LineStream& line) {
+// The modem state as the host sees it, through the adapter.
+void send_modem_state(TelnetBytes& wire, const LineStream& line, const AdapterModel& adapter) {
     answer_byte(wire, telnet::CP_NOTIFY_MODEMSTATE,
-                line_modem_state(line.cts, false) & line.modem_mask);
+                line_modem_state(adapter.host_cts, false) & line.modem_mask);
 }
 
 void set_baud(Rfc2217Session& session, const uint8_t* value, size_t size, LineStream& line,
@@ -45,7 +48,7 @@ void set_small(uint8_t& setting, uint8_t command, const uint8_t* value, size_t s
 }
 
 void set_control(Rfc2217Session& session, const uint8_t* value, size_t size, Board& board,
-                 BoardIo& io, TelnetBytes& wire) {
+                 AdapterModel& adapter, BoardIo& io, TelnetBytes& wire) {
     if (size != 1) {
         return;
     }
@@ -73,7 +76,9 @@ void set_control(Rfc2217Session& session, const uint8_t* value, size_t size, Boa
     case telnet::CONTROL_RTS_OFF:
         // Answer first: the byte an RTS edge asks for follows on the line.
         answer_byte(wire, telnet::CP_SET_CONTROL, value[0]);
-        board_set_rts(board, value[0] == telnet::CONTROL_RTS_ON, io);
+        if (adapter_set_rts(adapter, value[0] == telnet::CONTROL_RTS_ON, io.now_us * 1000)) {
+            board_set_rts(board, value[0] == telnet::CONTROL_RTS_ON, io);
+        }
         return;
     default:
         if (value[0] >= 13 && value[0] <= 19) {
@@ -84,8 +89,8 @@ void set_control(Rfc2217Session& session, const uint8_t* value, size_t size, Boa
     answer_byte(wire, telnet::CP_SET_CONTROL, reply);
 }
 
-void com_port_command(Rfc2217Session& session, const TelnetItem& item, Board& board, BoardIo& io,
-                      TelnetBytes& wire) {
+void com_port_command(Rfc2217Session& session, const TelnetItem& item, Board& board,
+                      AdapterModel& adapter, BoardIo& io, TelnetBytes& wire) {
     LineStream& line = io.line;
     switch (item.byte) {
     case telnet::CP_SET_BAUDRATE:
@@ -101,11 +106,11 @@ void com_port_command(Rfc2217Session& session, const TelnetItem& item, Board& bo
         set_small(session.stop_size, item.byte, item.value, item.value_size, 1, 3, wire);
         break;
     case telnet::CP_SET_CONTROL:
-        set_control(session, item.value, item.value_size, board, io, wire);
+        set_control(session, item.value, item.value_size, board, adapter, io, wire);
         break;
     case telnet::CP_NOTIFY_MODEMSTATE:
         // The client asks for the modem state now.
-        send_modem_state(wire, line);
+        send_modem_state(wire, line, adapter);
         break;
     case telnet::CP_SET_LINESTATE_MASK:
         if (item.value_size == 1) {
@@ -122,6 +127,7 @@ void com_port_command(Rfc2217Session& session, const TelnetItem& item, Board& bo
         if (item.value_size == 1) {
             if (item.value[0] == telnet::PURGE_RECEIVE || item.value[0] == telnet::PURGE_BOTH) {
                 line_purge_data(line);
+                adapter_purge(adapter);
             }
             if (item.value[0] == telnet::PURGE_TRANSMIT || item.value[0] == telnet::PURGE_BOTH) {
                 board.command.clear();
@@ -134,11 +140,18 @@ void com_port_command(Rfc2217Session& session, const TelnetItem& item, Board& bo
     }
 }
 
+// True when `byte` would complete a data byte (checked on a copy of the parser).
+bool completes_data(const TelnetParser& parser, uint8_t byte) {
+    TelnetParser probe = parser;
+    return telnet_feed(probe, byte).kind == TelnetItemKind::data;
+}
+
 // The first NOTIFY-MODEMSTATE, once the client agreed to COM-PORT-OPTION.
-void greet(Rfc2217Session& session, const LineStream& line, TelnetBytes& wire) {
+void greet(Rfc2217Session& session, const LineStream& line, const AdapterModel& adapter,
+           TelnetBytes& wire) {
     if (!session.greeted) {
         session.greeted = true;
-        send_modem_state(wire, line);
+        send_modem_state(wire, line, adapter);
     }
 }
 
@@ -150,14 +163,24 @@ void session_start(Rfc2217Session& session, LineStream& line, TelnetBytes& wire)
     telnet_negotiation_start(session.negotiation, wire);
 }
 
-void session_receive(Rfc2217Session& session, const uint8_t* data, size_t size, Board& board,
-                     BoardIo& io, TelnetBytes& wire) {
-    for (size_t i = 0; i < size; ++i) {
-        const TelnetItem item = telnet_feed(session.parser, data[i]);
+size_t session_receive(Rfc2217Session& session, const uint8_t* data, size_t size, Board& board,
+                       AdapterModel& adapter, BoardIo& io, TelnetBytes& wire, size_t wire_limit) {
+    const int64_t now_ns = io.now_us * 1000;
+    const int64_t byte_ns = io.line.byte_time_ns;
+    size_t i = 0;
+    while (i < size && wire.size() < wire_limit) {
+        // The parser holds at most one item's bytes: a byte that may complete
+        // a data item waits while the line has no room for it.
+        if (session.inbound_free_ns - now_ns > SESSION_BURST_BYTES * byte_ns &&
+            completes_data(session.parser, data[i])) {
+            break;
+        }
+        const TelnetItem item = telnet_feed(session.parser, data[i++]);
         switch (item.kind) {
         case TelnetItemKind::none:
             break;
         case TelnetItemKind::data:
+            session.inbound_free_ns = std::max(session.inbound_free_ns, now_ns) + byte_ns;
             board_receive(board, item.byte, io);
             break;
         case TelnetItemKind::option:
@@ -165,15 +188,16 @@ void session_receive(Rfc2217Session& session, const uint8_t* data, size_t size, 
             if (item.option == telnet::OPT_COM_PORT &&
                 (telnet_peer_will(session.negotiation, telnet::OPT_COM_PORT) ||
                  telnet_peer_does(session.negotiation, telnet::OPT_COM_PORT))) {
-                greet(session, io.line, wire);
+                greet(session, io.line, adapter, wire);
             }
             break;
         case TelnetItemKind::com_port:
             // A client may take the server's own requests as agreement and
             // never answer them: its first COM-PORT command shows it agreed.
-            greet(session, io.line, wire);
-            com_port_command(session, item, board, io, wire);
+            greet(session, io.line, adapter, wire);
+            com_port_command(session, item, board, adapter, io, wire);
             break;
         }
     }
+    return i;
 }

@@ -2,6 +2,7 @@
 // time. One thread, one poll loop; timers are deadlines on the monotonic clock
 // (scan end, the next byte's stop bit, a delayed reply, noise).
 #include "platform/clock.h"
+#include "sim/adapter_model.h"
 #include "sim/board.h"
 #include "sim/events.h"
 #include "sim/line_stream.h"
@@ -16,19 +17,18 @@
 #include <ctime>
 #include <poll.h>
 #include <sys/prctl.h>
+#include <sys/signalfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
-volatile sig_atomic_t stop_requested = 0;
-
-void on_stop_signal(int) {
-    stop_requested = 1;
-}
-
 // Output the client has not taken yet beyond this much means it stopped reading.
 constexpr size_t MAX_PENDING = 1U << 20;
+// Replies waiting for the line or the socket beyond this much: the client's
+// bytes are not read until they drain (back-pressure, nothing is dropped).
+constexpr size_t REPLY_LIMIT = 4096;
 constexpr size_t READ_CHUNK = 4096;
 constexpr int64_t SPIN_LIMIT_NS = 200'000;
 // How long after the client's last message the loop keeps polling during a
@@ -41,15 +41,19 @@ struct Client {
     int fd = -1;
     TelnetBytes pending;
     size_t pending_head = 0;
+    std::vector<uint8_t> inbox; // read from the socket, not yet taken by the session
+    size_t inbox_head = 0;
     Rfc2217Session session;
 };
 
 struct Simulator {
     int unix_fd = -1;
     int tcp_fd = -1;
+    int signal_fd = -1; // SIGINT and SIGTERM, read in the poll loop
     Client client;
     Board board;
     LineStream line;
+    AdapterModel adapter;
     EventLog events;
     int64_t last_input_ns = 0; // when the client last sent something
 };
@@ -66,8 +70,11 @@ void drop_client(Simulator& sim) {
     sim.client.fd = -1;
     sim.client.pending.clear();
     sim.client.pending_head = 0;
+    sim.client.inbox.clear();
+    sim.client.inbox_head = 0;
     board_client_gone(sim.board);
     line_reset(sim.line, SIM_DEFAULT_BAUD);
+    adapter_reset(sim.adapter);
     event_client(sim.events, "gone");
 }
 
@@ -94,6 +101,12 @@ bool flush_client(Client& client) {
     return true;
 }
 
+// Replies not yet taken by the client: on the line, in the adapter, in the socket's queue.
+size_t waiting_output(const Simulator& sim) {
+    return sim.line.entries.size() + sim.adapter.held.size() + sim.adapter.outbox.size() +
+           (sim.client.pending.size() - sim.client.pending_head);
+}
+
 void accept_on(Simulator& sim, int listen_fd) {
     const int fd = accept_connection(listen_fd);
     if (fd < 0) {
@@ -107,10 +120,43 @@ void accept_on(Simulator& sim, int listen_fd) {
     sim.client.fd = fd;
     sim.client.pending.clear();
     sim.client.pending_head = 0;
+    sim.client.inbox.clear();
+    sim.client.inbox_head = 0;
+    adapter_reset(sim.adapter);
     session_start(sim.client.session, sim.line, sim.client.pending);
     BoardIo io{sim.line, sim.events, monotonic_us()};
     board_client_connected(sim.board, io);
     event_client(sim.events, "connected");
+}
+
+// Hands the session what it can take of the bytes read: data no faster than
+// the line carries it, nothing while too many replies wait.
+void process_inbox(Simulator& sim) {
+    Client& client = sim.client;
+    if (client.fd < 0 || client.inbox_head >= client.inbox.size()) {
+        return;
+    }
+    const size_t waiting = waiting_output(sim);
+    if (waiting >= REPLY_LIMIT) {
+        return;
+    }
+    BoardIo io{sim.line, sim.events, monotonic_us()};
+    const size_t taken =
+        session_receive(client.session, client.inbox.data() + client.inbox_head,
+                        client.inbox.size() - client.inbox_head, sim.board, sim.adapter, io,
+                        client.pending, client.pending.size() + (REPLY_LIMIT - waiting));
+    if (taken > 0) {
+        sim.last_input_ns = now_ns();
+    }
+    client.inbox_head += taken;
+    if (client.inbox_head >= client.inbox.size()) {
+        client.inbox.clear();
+        client.inbox_head = 0;
+    }
+}
+
+bool reading_client(const Simulator& sim) {
+    return sim.client.fd >= 0 && sim.client.inbox.empty() && waiting_output(sim) < REPLY_LIMIT;
 }
 
 void read_client(Simulator& sim) {
@@ -118,14 +164,10 @@ void read_client(Simulator& sim) {
     for (;;) {
         const ssize_t got = recv(sim.client.fd, buffer.data(), buffer.size(), MSG_DONTWAIT);
         if (got > 0) {
-            sim.last_input_ns = now_ns();
-            BoardIo io{sim.line, sim.events, monotonic_us()};
-            session_receive(sim.client.session, buffer.data(), static_cast<size_t>(got), sim.board,
-                            io, sim.client.pending);
-            if (static_cast<size_t>(got) < buffer.size()) {
-                return;
-            }
-            continue;
+            // Appended: on a hang-up the socket is read whatever the inbox holds.
+            sim.client.inbox.insert(sim.client.inbox.end(), buffer.begin(), buffer.begin() + got);
+            process_inbox(sim);
+            return;
         }
         if (got < 0 && errno == EINTR) {
             continue;
@@ -138,30 +180,55 @@ void read_client(Simulator& sim) {
     }
 }
 
+void consider(int64_t& next, int64_t when) {
+    if (when >= 0 && (next < 0 || when < next)) {
+        next = when;
+    }
+}
+
 // Runs what is due and sends it; the next deadline in nanoseconds, -1 for none.
 int64_t run_due(Simulator& sim) {
     const int64_t now = now_ns();
     BoardIo io{sim.line, sim.events, now / 1000};
     board_tick(sim.board, io);
-    if (sim.client.fd >= 0) {
-        const bool disconnect = line_emit_due(sim.line, now, sim.client.pending);
-        if (!flush_client(sim.client) || disconnect) {
-            drop_client(sim);
-        }
+    int64_t next = board_next_deadline_us(sim.board);
+    next = next >= 0 ? next * 1000 : -1;
+    if (sim.client.fd < 0) {
+        return next;
     }
-    int64_t next = sim.client.fd >= 0 ? line_next_due_ns(sim.line) : -1;
-    const int64_t board_next = board_next_deadline_us(sim.board);
-    if (board_next >= 0 && (next < 0 || board_next * 1000 < next)) {
-        next = board_next * 1000;
+    bool rts = false;
+    while (adapter_take_rts(sim.adapter, now, rts)) {
+        board_set_rts(sim.board, rts, io);
+    }
+    process_inbox(sim);
+    const bool disconnect = adapter_forward(sim.adapter, sim.line, now, sim.client.pending);
+    if (!flush_client(sim.client) || disconnect) {
+        drop_client(sim);
+        return next;
+    }
+    consider(next, line_next_due_ns(sim.line));
+    consider(next, adapter_next_due_ns(sim.adapter));
+    if (sim.client.inbox_head < sim.client.inbox.size() && waiting_output(sim) < REPLY_LIMIT) {
+        // Bytes wait for the line to the board.
+        consider(next,
+                 sim.client.session.inbound_free_ns - SESSION_BURST_BYTES * sim.line.byte_time_ns);
     }
     return next;
 }
 
-void serve(Simulator& sim, const sigset_t& wait_mask) {
-    while (stop_requested == 0) {
+// True when a stop signal has arrived.
+bool stop_signalled(int signal_fd) {
+    signalfd_siginfo info{};
+    return read(signal_fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info);
+}
+
+void serve(Simulator& sim) {
+    for (;;) {
         const int64_t next = run_due(sim);
-        std::array<pollfd, 3> fds{};
-        nfds_t count = 0;
+        std::array<pollfd, 4> fds{};
+        fds[0] = pollfd{sim.signal_fd, POLLIN, 0};
+        nfds_t count = 1;
+        const nfds_t listen_slot = count;
         for (const int fd : {sim.unix_fd, sim.tcp_fd}) {
             if (fd >= 0) {
                 fds[count++] = pollfd{fd, POLLIN, 0};
@@ -170,15 +237,18 @@ void serve(Simulator& sim, const sigset_t& wait_mask) {
         const nfds_t client_slot = count;
         if (sim.client.fd >= 0) {
             const short events = static_cast<short>(
-                POLLIN | (sim.client.pending.size() > sim.client.pending_head ? POLLOUT : 0));
+                (reading_client(sim) ? POLLIN : 0) |
+                (sim.client.pending.size() > sim.client.pending_head ? POLLOUT : 0));
             fds[count++] = pollfd{sim.client.fd, events, 0};
         }
         timespec timeout{};
+        bool timed = false;
         if (next >= 0) {
             // A kernel wake-up comes tens of microseconds late: sleep through
             // long waits, and poll without sleeping through the last stretch
             // (a byte's stop bit at 115200 baud is 87 us away).
             const int64_t wait = next - now_ns() - SPIN_LIMIT_NS / 2;
+            timed = true;
             if (wait > SPIN_LIMIT_NS / 2) {
                 timeout.tv_sec = static_cast<time_t>(wait / 1'000'000'000);
                 timeout.tv_nsec = static_cast<long>(wait % 1'000'000'000);
@@ -190,16 +260,20 @@ void serve(Simulator& sim, const sigset_t& wait_mask) {
         const bool awaiting_edge = sim.board.phase == BoardPhase::transfer && !sim.board.stalled &&
                                    now_ns() - sim.last_input_ns < TRANSFER_SPIN_NS;
         const timespec no_wait{};
-        const int ready =
-            ppoll(fds.data(), count, awaiting_edge ? &no_wait : (next >= 0 ? &timeout : nullptr),
-                  &wait_mask);
+        const int ready = ppoll(fds.data(), count,
+                                awaiting_edge ? &no_wait : (timed ? &timeout : nullptr), nullptr);
         if (ready <= 0) {
             continue;
         }
-        if (sim.client.fd >= 0 && fds[client_slot].revents != 0) {
-            read_client(sim);
+        if ((fds[0].revents & POLLIN) != 0 && stop_signalled(sim.signal_fd)) {
+            return;
         }
-        for (nfds_t i = 0; i < client_slot; ++i) {
+        if (sim.client.fd >= 0 && fds[client_slot].revents != 0) {
+            if (reading_client(sim) || (fds[client_slot].revents & (POLLHUP | POLLERR)) != 0) {
+                read_client(sim);
+            }
+        }
+        for (nfds_t i = listen_slot; i < client_slot; ++i) {
             if ((fds[i].revents & POLLIN) != 0) {
                 accept_on(sim, fds[i].fd);
             }
@@ -250,26 +324,24 @@ int main(int argc, char** argv) {
         return parsed > 0 ? 0 : 2;
     }
 
-    // SIGINT and SIGTERM are only let through while the loop waits in ppoll,
-    // so they end it between two steps; writes never raise SIGPIPE.
+    // SIGINT and SIGTERM arrive as a readable descriptor in the poll loop,
+    // which ends at the next pass whatever it was doing (every pass is short);
+    // writes never raise SIGPIPE.
     sigset_t stop_signals;
     sigemptyset(&stop_signals);
     sigaddset(&stop_signals, SIGINT);
     sigaddset(&stop_signals, SIGTERM);
-    sigset_t wait_mask;
-    sigprocmask(SIG_BLOCK, &stop_signals, &wait_mask);
-    sigdelset(&wait_mask, SIGINT);
-    sigdelset(&wait_mask, SIGTERM);
-    struct sigaction action {};
-    action.sa_handler = on_stop_signal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    sigprocmask(SIG_BLOCK, &stop_signals, nullptr);
+    Simulator sim;
+    sim.signal_fd = signalfd(-1, &stop_signals, SFD_NONBLOCK | SFD_CLOEXEC);
+    if (sim.signal_fd < 0) {
+        std::perror("zorvidlk-sim: signalfd");
+        return 1;
+    }
     std::signal(SIGPIPE, SIG_IGN);
     // Deadlines a few microseconds apart must not be merged by the kernel.
     prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
 
-    Simulator sim;
     std::string ready;
     std::string error;
     if (!open_listeners(sim, options, ready, error)) {
@@ -287,17 +359,23 @@ int main(int argc, char** argv) {
     }
     sim.events.start_us = monotonic_us();
     board_init(sim.board, options.firmware, options.seed);
+    adapter_init(sim.adapter, *options.adapter, options.seed, sim.events.start_us * 1000);
+    const AdapterParams& params = *options.adapter;
+    event_adapter(sim.events, params.name,
+                  params.seeded_phase ? static_cast<double>(sim.adapter.phase_ns) / 1e9 : -1.0,
+                  static_cast<double>(params.cts_ns) / 1e9);
     sim.board.faults = options.faults;
     line_reset(sim.line, SIM_DEFAULT_BAUD);
     std::fprintf(stderr, "zorvidlk-sim: ready on%s\n", ready.c_str());
     std::fflush(stderr);
 
-    serve(sim, wait_mask);
+    serve(sim);
 
     if (sim.client.fd >= 0) {
         close(sim.client.fd);
     }
     close_listeners(sim, options);
     events_close(sim.events);
+    close(sim.signal_fd);
     return 0;
 }

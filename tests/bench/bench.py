@@ -8,7 +8,15 @@ against its floor, micro_delay(1) median and 99th percentile, the program's CPU
 time per spectrum and its CPU use while idle at the menu prompt. Figures, not
 assertions: the exit status is 0 whenever the runs themselves succeeded.
 
-Usage: bench.py [--bin-dir DIR] [--runs N] [--idle SECONDS]
+Then, for each adapter model of the simulator (zorvidlk-sim --adapter), the
+median time of one spectrum (1 data scan of 100 ms) and of a default
+acquisition (3 pre scans, 3 data scans of 650 ms), from the "G" key to the
+first table line or the failure report, whether each succeeded, and the
+median transfer (data ready to the last byte on the line, from the log). The
+models are estimates, so these figures are simulated, not measured on
+hardware.
+
+Usage: bench.py [--bin-dir DIR] [--runs N] [--idle SECONDS] [--adapter-runs N]
 
 How the figures are taken, all from outside the program:
 - Times come from the simulator's event log (one monotonic clock): the
@@ -25,6 +33,7 @@ How the figures are taken, all from outside the program:
 import argparse
 import json
 import os
+import re
 import shutil
 import statistics
 import subprocess
@@ -162,6 +171,100 @@ def transfer_times(events, sleep_1ms_us):
     return times
 
 
+ADAPTERS = ["ideal", "16550", "ftdi", "ftdi-low-latency", "cp210x", "ch340", "ch340-chunked",
+            "cdc-acm", "ser2net"]
+FAILURE = re.compile(rb"ERROR: (.*?)\(\) RETURNED: (-?\d+)")
+
+
+def board_transfers(events):
+    """Milliseconds from each "data ready" (the spectrum event) to the last
+    byte on the line, from the simulator's log: the byte handshake alone."""
+    ready = {e["scan"]: e["t"] for e in events if e["event"] == "spectrum"}
+    return [(e["t"] - ready[e["scan"]]) * 1000.0 for e in events
+            if e["event"] == "sent" and e["scan"] in ready]
+
+
+def timed_acquisition(child, log, data_scans):
+    """One G: (milliseconds to the first table line or the failure report,
+    succeeded, the failure text with its code or "", transfer milliseconds)."""
+    seen = len(log.update())
+    start = time.monotonic()
+    child.send("g\r")
+    found = child.expect([rb"\n001,", rb"Scan ERROR"], timeout=120)
+    elapsed = (time.monotonic() - start) * 1000.0
+    report = child.before
+    child.expect(PROMPT, timeout=120)
+    if found == 1:
+        match = FAILURE.search(report)
+        note = "" if match is None else "%s (%s)" % (
+            match.group(1).decode("latin-1"), match.group(2).decode())
+        return elapsed, False, note or "no failure report", board_transfers(log.update()[seen:])
+    text = (b"001," + child.before).replace(b"\r\n", b"\n").decode("latin-1")
+    rows = [line for line in text.split("\n") if line[:3].isdigit() and line[3:4] == ","]
+    events = log.update()[seen:]
+    spectra = [e["values"] for e in events if e["event"] == "spectrum"]
+    ok = len(spectra) == data_scans and rows == expected_rows(spectra)
+    return elapsed, ok, "", board_transfers(events)
+
+
+def adapter_runs(bin_dir, adapter, runs):
+    """Per kind of acquisition: (median ms, successes, runs, the first failure note)."""
+    port_dir = tempfile.mkdtemp(prefix="zva", dir="/tmp")
+    events_path = os.path.join(port_dir, "events.jsonl")
+    sim = subprocess.Popen([os.path.join(bin_dir, "zorvidlk-sim"), "--socket",
+                            os.path.join(port_dir, "COM1"), "--events", events_path,
+                            "--adapter", adapter], stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    child = None
+    figures = {}
+    try:
+        if b"ready on" not in sim.stderr.readline():
+            raise RuntimeError("the simulator did not start")
+        env = dict(os.environ, ZORVIDLK_PORT_DIR=port_dir, TERM="xterm")
+        child = pexpect.spawn(os.path.join(bin_dir, "zorvidlk"), ["-p", "1", "-b", str(BAUD)],
+                              env=env, timeout=15)
+        child.delaybeforesend = None
+        child.expect(PROMPT)
+        log = EventLog(events_path)
+        for kind, data_scans, integration in (("spectrum", 1, 100), ("default", 3, 650)):
+            set_setting(child, "e", data_scans)
+            set_setting(child, "f", integration)
+            results = [timed_acquisition(child, log, data_scans) for _ in range(runs)]
+            notes = [r[2] for r in results if not r[1]]
+            transfers = [t for r in results for t in r[3]]
+            figures[kind] = (statistics.median(r[0] for r in results),
+                             sum(1 for r in results if r[1]), runs, notes[0] if notes else "",
+                             transfers)
+        child.send("\x03")
+        child.expect(pexpect.EOF, timeout=10)
+        child.wait()
+    finally:
+        if child is not None and child.isalive():
+            child.terminate(force=True)
+        sim.terminate()
+        sim.wait(timeout=5)
+        shutil.rmtree(port_dir, ignore_errors=True)
+    return figures
+
+
+def print_adapter_table(bin_dir, runs):
+    print("per adapter model (simulated: the models are estimates; %d runs of each kind,"
+          " medians):" % runs)
+    print("  %-17s %11s %9s %10s %5s %12s %5s  %s" % (
+        "adapter", "1 x 100 ms", "transfer", "per byte", "ok", "3 x 650 ms", "ok", "failure"))
+    for adapter in ADAPTERS:
+        figures = adapter_runs(bin_dir, adapter, runs)
+        one, default = figures["spectrum"], figures["default"]
+        transfers = one[4] + default[4]
+        transfer = "%7.0f ms" % statistics.median(transfers) if transfers else "%10s" % "-"
+        per_byte = ("%7.2f ms" % (statistics.median(transfers) / BYTES_PER_SPECTRUM)
+                    if transfers else "%10s" % "-")
+        print("  %-17s %8.0f ms %s %s %2d/%-2d %9.0f ms %2d/%-2d  %s" % (
+            adapter, one[0], transfer, per_byte, one[1], one[2], default[0], default[1],
+            default[2], one[3] or default[3]))
+        sys.stdout.flush()
+
+
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
@@ -169,6 +272,8 @@ def main():
         "ZORVIDLK_BIN_DIR", os.path.join(here, "..", "..", "build", "bin")))
     parser.add_argument("--runs", type=int, default=5, help="acquisitions (default 5)")
     parser.add_argument("--idle", type=float, default=5.0, help="idle seconds (default 5)")
+    parser.add_argument("--adapter-runs", type=int, default=3,
+                        help="acquisitions of each kind per adapter model (default 3; 0: none)")
     args = parser.parse_args()
     bin_dir = os.path.abspath(args.bin_dir)
 
@@ -299,6 +404,9 @@ def main():
     print("    %.1f us median, %.1f us p99, %.1f us max, %.1f us mean [%.1f]" % (
         request["median_us"], request["p99_us"], request["max_us"], request["mean_us"],
         BYTE_TIME_US))
+    sys.stdout.flush()
+    if args.adapter_runs > 0:
+        print_adapter_table(bin_dir, args.adapter_runs)
     if failures:
         print("WARNING: %d acquisitions did not match the simulator's spectra" % failures)
         return 1

@@ -2,6 +2,7 @@
 the instrument commands. Standard error goes to a file of its own, so the
 failure lines can be compared exactly; the pty carries standard output (and
 the bell of the alert beep)."""
+import io
 import os
 import time
 
@@ -18,14 +19,24 @@ def screen_text(raw):
 
 
 class BoardSession:
-    """zorvidlk -p <com> -b <baud> with its standard error in <port_dir>/stderr-<com>.txt."""
+    """zorvidlk -p <com> -b <baud> with its standard error in <port_dir>/stderr-<com>.txt.
 
-    def __init__(self, port_dir, com=1, baud="115200", timeout=30):
+    With `capture`, standard output goes through tee into that file, as an operator
+    captures a session; the pty's whole output is then kept in `screen`."""
+
+    def __init__(self, port_dir, com=1, baud="115200", timeout=30, capture=None):
         self.stderr_path = os.path.join(port_dir, "stderr-%d.txt" % com)
-        env = program_env(port_dir, ZV_STDERR=self.stderr_path)
+        env = program_env(port_dir, ZV_STDERR=self.stderr_path, ZV_CAPTURE=capture or "")
+        shell = 'exec "$0" "$@" 2>>"$ZV_STDERR"'
+        if capture:
+            shell = 'set -o pipefail; "$0" "$@" 2>>"$ZV_STDERR" | tee "$ZV_CAPTURE"'
         self.child = pexpect.spawn(
-            "/bin/bash", ["-c", 'exec "$0" "$@" 2>>"$ZV_STDERR"', PROGRAM, "-p", str(com),
-                          "-b", baud], env=env, timeout=timeout)
+            "/bin/bash", ["-c", shell, PROGRAM, "-p", str(com), "-b", baud], env=env,
+            timeout=timeout)
+        self.screen = None
+        if capture:
+            self.screen = io.BytesIO()
+            self.child.logfile_read = self.screen
         self.stderr_seen = 0
         self.child.expect(PROMPT)
 

@@ -15,6 +15,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 BIN_DIR = os.environ.get("ZORVIDLK_BIN_DIR", os.path.join(HERE, "..", "..", "build", "bin"))
 PROGRAM = os.path.join(BIN_DIR, "zorvidlk")
 SIMULATOR = os.path.join(BIN_DIR, "zorvidlk-sim")
+PLOT = os.path.join(BIN_DIR, "zorvidlk-plot")
 
 
 @pytest.fixture
@@ -187,7 +188,7 @@ def board(port_dir, simulator):
 
     sessions = []
 
-    def start(sim_args=(), baud="115200", tcp=False):
+    def start(sim_args=(), baud="115200", tcp=False, capture=None):
         if tcp:
             # Served on TCP only as far as COM1 goes: the board's own socket
             # sits at a COM number the session does not use.
@@ -195,7 +196,7 @@ def board(port_dir, simulator):
             write_port_file(port_dir, 1, "rfc2217://127.0.0.1:%d\n" % sim.tcp_port)
         else:
             sim = simulator(1, list(sim_args))
-        session = BoardSession(port_dir, 1, baud)
+        session = BoardSession(port_dir, 1, baud, capture=capture)
         sessions.append(session)
         return sim, session
 

@@ -176,9 +176,11 @@ def test_busy_refused_and_unserved_ports(port_dir, simulator, probe):
         silent.close()
 
 
-def test_a_socket_path_too_long_for_an_address_is_an_os_error(tmp_path, probe):
-    deep = tmp_path / ("d" * 60) / ("e" * 60)
-    deep.mkdir(parents=True)
+def test_a_socket_path_too_long_for_an_address_is_an_os_error(port_dir, probe):
+    # Inside the port directory, which the fixture removes (pytest's own
+    # temporary directories would stay behind in /tmp).
+    deep = os.path.join(port_dir, "d" * 60, "e" * 60)
+    os.makedirs(deep)
     here = os.getcwd()
     holder = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
     os.chdir(deep)
@@ -188,7 +190,7 @@ def test_a_socket_path_too_long_for_an_address_is_an_os_error(tmp_path, probe):
     finally:
         os.chdir(here)
     try:
-        port = Probe(str(deep))
+        port = Probe(deep)
         try:
             assert port.do("open 1") == "-103"
             assert port.do("error") == "File name too long"

@@ -1,10 +1,15 @@
 """The simulated board's own behaviour seen through the serial service: line
 rate, the faults (each acts once, E5 clears what it leaves) and noise that
 never reaches a reply or a transfer."""
+import os
+import signal
+import socket
+import subprocess
 import time
 
 import pytest
 
+from conftest import SIMULATOR, Simulator
 from serial_probe import Probe, transfer_bytes
 
 V = b"V\r".hex()
@@ -123,3 +128,113 @@ def test_noise_between_commands_and_during_scans_never_in_a_reply_or_a_transfer(
     assert data_ready(port)
     assert transfer(port) == transfer_bytes(sim.events("spectrum")[-1]["values"])
     assert [e["name"] for e in sim.events("fault")] == ["noise"]
+
+
+def rss_kib(pid):
+    with open("/proc/%d/status" % pid) as stream:
+        for line in stream:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    return 0
+
+
+def raw_client(sim):
+    """A client that speaks no Telnet: every byte it sends is data for the board."""
+    client = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    client.connect(sim.socket_path)
+    return client
+
+
+def test_a_burst_of_queries_is_answered_in_full_at_the_line_rate(simulator):
+    # 400 queries hold ten times the replies the simulator lets wait: it stops
+    # reading until they drain, and drops nothing.
+    sim = simulator()
+    client = raw_client(sim)
+    client.sendall(b"V\r" * 400)
+    received = b""
+    client.settimeout(10)
+    while received.count(REPLY) < 400:
+        chunk = client.recv(65536)
+        assert chunk, "the simulator hung up"
+        received += chunk
+    client.close()
+    assert received.count(REPLY) == 400
+    assert len(sim.events("command")) == 400
+
+
+def test_a_flooding_client_that_never_reads_cannot_grow_the_simulator(simulator):
+    sim = simulator()
+    client = raw_client(sim)
+    client.setblocking(False)
+    assert sim.wait_for_event(lambda e: e.get("state") == "connected")
+    before = rss_kib(sim.process.pid)
+    flood = b"V\r" * 50000
+    sent = 0
+    deadline = time.monotonic() + 3
+    while time.monotonic() < deadline:
+        try:
+            sent += client.send(flood)
+        except BlockingIOError:
+            time.sleep(0.01)
+    grown = rss_kib(sim.process.pid) - before
+    assert grown < 8 * 1024, "%d KiB more after %d bytes" % (grown, sent)
+    assert sim.process.poll() is None
+    started = time.monotonic()
+    sim.process.send_signal(signal.SIGTERM)
+    assert sim.process.wait(timeout=5) == 0
+    assert time.monotonic() - started < 1.0
+    assert not os.path.exists(sim.socket_path)
+    client.close()
+
+
+def stale_socket(path):
+    # A socket file whose server is gone: bound, never listening, closed.
+    dead = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    dead.bind(path)
+    dead.close()
+
+
+def served_socket(path):
+    return Simulator(os.path.dirname(path), 1)
+
+
+def plain_file(path):
+    with open(path, "w") as stream:
+        stream.write("not a socket\n")
+
+
+def serves(port_dir):
+    probe = Probe(port_dir)
+    try:
+        return probe.do("open 1") == "0"
+    finally:
+        probe.close()
+
+
+@pytest.mark.parametrize("leave, line", [
+    (stale_socket, None),
+    (served_socket, ": another server already serves this socket"),
+    (plain_file, ": exists and is not a socket"),
+])
+def test_what_the_socket_path_holds_at_start(port_dir, leave, line):
+    """A stale socket is replaced; a served one or another file is left as it
+    is, and the new simulator ends with status 1 and one line saying why."""
+    path = os.path.join(port_dir, "COM1")
+    first = leave(path)
+    try:
+        if line is None:
+            sim = Simulator(port_dir, 1)
+            try:
+                assert serves(port_dir)
+            finally:
+                sim.stop()
+            return
+        started = subprocess.run([SIMULATOR, "--socket", path, "--events", os.devnull],
+                                 stdin=subprocess.DEVNULL, stderr=subprocess.PIPE, timeout=5)
+        assert started.returncode == 1
+        assert started.stderr.decode() == "zorvidlk-sim: " + path + line + "\n"
+        assert os.path.exists(path)
+        assert serves(port_dir) == (first is not None)
+    finally:
+        if first is not None:
+            first.stop()

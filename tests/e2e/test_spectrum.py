@@ -130,3 +130,79 @@ def test_lost_board_is_reported_until_the_program_ends(board):
     session.child.wait()
     assert session.child.exitstatus == 1
     assert time.monotonic() - started >= 1.0
+
+
+# One data scan of 100 ms through each adapter model of the simulator: the
+# table, or the report the model's path leads to. None: the table must be the
+# board's spectrum. ser2net's outcome follows from its sampling timer.
+ADAPTERS = [
+    ("ideal", None, None, None),
+    ("16550", None, None, None),
+    ("ftdi", None, None, None),
+    ("ftdi-low-latency", None, None, None),
+    ("cp210x", None, None, None),
+    ("ch340", None, None, None),
+    # A lone byte is never handed over: both bytes of the first pixel are missing.
+    ("ch340-chunked", r"Data Timeout, pixel = 255 val1 = -1 val2 = -1", -208, None),
+    # CTS reads as asserted for ever: the scan never seems to end.
+    ("cdc-acm", r"Scan Complete Timeout, Spectrometer CTS never released after (\d+) msecs",
+     -206, 15000),
+    ("ser2net", "sampled", None, None),
+]
+SCAN_MS = 3 * 4 + 100  # the board's scan: pre scans x 4 ms + integration
+
+
+def ser2net_outcome(sim, scan_start):
+    """The report the sampling timer leads to: a tick inside the scan reports
+    CTS asserted, the next one (a second later) its release, and the data-ready
+    CTS after "g" comes too late; with no tick inside the scan, its start is
+    never seen."""
+    timer = sim.events("adapter")[0]
+    first, period = timer["cts_first_tick"], timer["cts_period"]
+    ticks = (first + k * period for k in range(int(scan_start / period) + 3))
+    if any(scan_start <= tick < scan_start + SCAN_MS / 1000.0 for tick in ticks):
+        return r"g Command Timeout, Spectrometer CTS never asserted after (\d+) msecs", -207
+    return r"S Command Timeout, Spectrometer CTS never asserted after (\d+) msecs", -206
+
+
+def aim_scan_at_a_tick(sim, started):
+    """Waits so that the scan "S" starts half a scan before a tick of ser2net's
+    timer: the key goes out 100 ms after the call (the session's pause and
+    pexpect's), and the set-up takes 400 ms."""
+    timer = sim.events("adapter")[0]
+    now = time.monotonic() - started
+    tick = timer["cts_first_tick"]
+    while tick - now < 0.6:
+        tick += timer["cts_period"]
+    time.sleep(max(0.0, tick - SCAN_MS / 2000.0 - 0.5 - now))
+
+
+@pytest.mark.parametrize("adapter, message, code, limit_ms", ADAPTERS,
+                         ids=[adapter[0] for adapter in ADAPTERS])
+def test_one_scan_through_each_adapter_then_the_menu_works(board, adapter, message, code,
+                                                            limit_ms):
+    started = time.monotonic()
+    sim, session = board(["--adapter", adapter, "--seed", "3"])
+    assert sim.events("adapter")[0]["name"] == adapter
+    session.set_setting("e", 1)
+    session.set_setting("f", 100)
+    if message is None:
+        collect(session, sim, 1, period=100, timeout=60)
+    else:
+        if message == "sampled":
+            aim_scan_at_a_tick(sim, started)
+        text = session.command("g\r", timeout=60)
+        if message == "sampled":
+            scan_start = [e["t"] for e in sim.events("command") if e["text"] == "S"][0]
+            message, code = ser2net_outcome(sim, scan_start)
+            limit_ms = 500
+        assert settings_line(3, 1, 100) + SCAN_ERROR in text
+        stderr = session.new_stderr()
+        match = re.fullmatch(r"ERROR: (%s)\(\) RETURNED: (-?\d+)\n" % message, stderr)
+        assert match, stderr
+        assert int(match.group(match.lastindex)) == code
+        if limit_ms is not None:
+            assert limit_ms <= int(match.group(2)) < limit_ms + 1500
+    # The menu still answers, and Ctrl+C ends the program as always.
+    session.set_setting("d", 0)
+    assert session.quit() == 1

@@ -30,16 +30,29 @@
 namespace {
 
 struct Server {
+    std::string directory;
     std::string path;
     int listen_fd = -1;
 };
 
+// Where the socket goes: $TMPDIR when it leaves room for a socket address
+// (scripts/fuzz.sh gives each run a directory of its own), else /tmp.
+std::string socket_directory_template() {
+    const char* tmpdir = std::getenv("TMPDIR");
+    std::string base = tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
+    if (base.size() > 64) {
+        base = "/tmp";
+    }
+    return base + "/zvfuzzXXXXXX";
+}
+
 Server& server() {
     static Server instance = [] {
         Server made;
-        char directory[] = "/tmp/zvfuzzXXXXXX";
-        check(mkdtemp(directory) != nullptr);
-        made.path = std::string(directory) + "/COM1";
+        std::string directory = socket_directory_template();
+        check(mkdtemp(directory.data()) != nullptr);
+        made.directory = directory;
+        made.path = directory + "/COM1";
         made.listen_fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
@@ -47,6 +60,16 @@ Server& server() {
         check(bind(made.listen_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) ==
               0);
         check(listen(made.listen_fd, 4) == 0);
+        // The socket and its directory go when the run ends normally. The
+        // handler runs after the strings are destroyed: it keeps copies.
+        static char socket_path[sizeof address.sun_path];
+        static char socket_directory[sizeof address.sun_path];
+        made.path.copy(socket_path, sizeof socket_path - 1);
+        made.directory.copy(socket_directory, sizeof socket_directory - 1);
+        std::atexit([] {
+            unlink(socket_path);
+            rmdir(socket_directory);
+        });
         return made;
     }();
     return instance;

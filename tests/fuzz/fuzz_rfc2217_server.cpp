@@ -137,6 +137,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     board_init(board, FIRMWARE, 7);
     arm_faults(board.faults, setup, fault_value_byte);
     LineStream line;
+    AdapterModel adapter;
+    adapter_init(adapter, *adapter_find("ideal"), 7, 0);
     Rfc2217Session session;
     TelnetBytes wire;
     int64_t now_us = 1'000'000;
@@ -158,15 +160,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         i += length;
         const int64_t step_us = i < size ? int64_t(data[i++]) * 1000 : 0;
 
-        BoardIo io{line, events, now_us};
         client.feed(chunk, length);
-        session_receive(session, chunk, length, board, io, wire);
+        // The line to the board takes data at its own rate: what it cannot
+        // take yet waits while time passes.
+        for (size_t taken = 0; taken < length && !gone;) {
+            BoardIo io{line, events, now_us};
+            taken +=
+                session_receive(session, chunk + taken, length - taken, board, adapter, io, wire);
+            if (taken < length) {
+                now_us += 1000;
+                BoardIo later{line, events, now_us};
+                board_tick(board, later);
+                const size_t before = wire.size();
+                gone = adapter_forward(adapter, line, now_us * 1000, wire);
+                server.feed(wire, before);
+            }
+        }
+        if (gone) {
+            break;
+        }
 
         now_us += step_us;
         BoardIo later{line, events, now_us};
         board_tick(board, later);
         const size_t before = wire.size();
-        gone = line_emit_due(line, now_us * 1000, wire);
+        gone = adapter_forward(adapter, line, now_us * 1000, wire);
         server.feed(wire, before);
     }
     if (!gone) {
@@ -175,7 +193,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         BoardIo io{line, events, now_us};
         board_tick(board, io);
         const size_t before = wire.size();
-        line_emit_due(line, now_us * 1000, wire);
+        adapter_forward(adapter, line, now_us * 1000, wire);
         server.feed(wire, before);
     }
     std::fflush(events.file);

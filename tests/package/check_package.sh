@@ -1,0 +1,99 @@
+#!/usr/bin/env bash
+# Checks a built Debian package without installing it: lintian finds no error,
+# the control fields, the file list, and the unpacked programs and man pages
+# work. Usage: tests/package/check_package.sh PACKAGE.deb
+set -euo pipefail
+deb=$(realpath "${1:?usage: check_package.sh PACKAGE.deb}")
+cd "$(dirname "$0")/../.."
+version=$(sed -n 's/^project(zorvidlk VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+work=$(mktemp -d /tmp/zvpkXXXX)
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() {
+    echo "package: FAILED: $*"
+    failures=$((failures + 1))
+}
+
+echo "--- lintian"
+# Warnings are shown and accepted; an error fails the check. Lintian's own
+# temporary files (it leaves some behind) go into the work directory.
+mkdir "$work/lintian"
+TMPDIR="$work/lintian" lintian --fail-on error --display-info "$deb" 2>&1 | grep -v '^running with root privileges' \
+    || [ "${PIPESTATUS[0]}" -eq 0 ] || fail "lintian reports errors"
+
+echo "--- control"
+field() { dpkg-deb -f "$deb" "$1"; }
+[ "$(field Package)" = zorvidlk ] || fail "Package is $(field Package)"
+[ "$(field Version)" = "$version" ] || fail "Version $(field Version), the project's is $version"
+[ "$(field Architecture)" = "$(dpkg --print-architecture)" ] || fail "Architecture $(field Architecture)"
+[[ $(field Depends) == *libc6* ]] || fail "Depends names no libc6: shared libraries not computed"
+[[ $(field Maintainer) == *@* && $(field Maintainer) != *root* ]] || fail "Maintainer $(field Maintainer)"
+[[ $(basename "$deb") == "zorvidlk_${version}_$(field Architecture).deb" ]] \
+    || fail "file name $(basename "$deb")"
+dpkg-deb -f "$deb" Package Version Architecture Depends Maintainer
+
+echo "--- files"
+dpkg-deb -c "$deb" | awk '{print $6}' | grep -v '/$' | sed 's|^\./||' | sort >"$work/files"
+cat "$work/files"
+for wanted in usr/bin/zorvidlk usr/bin/zorvidlk-sim \
+        usr/share/man/man1/zorvidlk.1.gz usr/share/man/man1/zorvidlk-sim.1.gz \
+        usr/share/bash-completion/completions/zorvidlk \
+        usr/share/doc/zorvidlk/README.md usr/share/doc/zorvidlk/copyright \
+        usr/share/doc/zorvidlk/changelog.gz; do
+    grep -qxF "$wanted" "$work/files" || fail "missing $wanted"
+done
+# Nothing else: programs, their compressed pages, the completion, the docs.
+grep -vE '^usr/bin/[a-z0-9-]+$|^usr/share/man/man1/[a-z0-9-]+\.1\.gz$|^usr/share/bash-completion/completions/zorvidlk$|^usr/share/doc/zorvidlk/[^/]+$' \
+    "$work/files" | sed 's/^/unexpected file: /' | grep . && fail "unexpected files"
+# Every program has its page.
+while read -r program; do
+    grep -qxF "usr/share/man/man1/$(basename "$program").1.gz" "$work/files" \
+        || fail "no man page for $program"
+done < <(grep '^usr/bin/' "$work/files")
+
+echo "--- unpacked"
+dpkg-deb -x "$deb" "$work/root"
+root=$work/root
+mkdir "$work/ports" # a private, empty port directory: -v opens no port, and none could be
+report=$(ZORVIDLK_PORT_DIR="$work/ports" "$root/usr/bin/zorvidlk" -v </dev/null) \
+    || fail "zorvidlk -v exits with $?"
+printf '%s\n' "$report"
+# The build date is SOURCE_DATE_EPOCH's, in the compiler's own format.
+if [ -n "${SOURCE_DATE_EPOCH:-}" ]; then
+    date_text=$(LC_ALL=C TZ=UTC date -d "@$SOURCE_DATE_EPOCH" '+%b %e %Y %H:%M:%S')
+    grep -qxF "Build: zorvidlk Date: $date_text" <<<"$report" \
+        || fail "-v does not show the build date $date_text"
+fi
+grep -qE '^WSC  version [0-9]+\.[0-9]+\.[0-9]+ \(Build [0-9]+\)$' <<<"$report" \
+    || fail "-v has no serial service version line"
+"$root/usr/bin/zorvidlk-sim" --help | grep -q '^Usage: zorvidlk-sim' || fail "zorvidlk-sim --help"
+for program in "$root"/usr/bin/*; do
+    kind=$(file -b "$program")
+    case $kind in
+        ELF*) grep -q ', stripped' <<<"$kind" || fail "$program is not stripped" ;;
+        *"Python script"*) ;;
+        *) fail "$program is neither a program nor a Python script: $kind" ;;
+    esac
+done
+for page in "$root"/usr/share/man/man1/*.1.gz; do
+    warnings=$(MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$page" 2>&1 >/dev/null)
+    [ -z "$warnings" ] || fail "$(basename "$page"): $warnings"
+    header=$(MANWIDTH=80 man -E UTF-8 -l "$page" 2>/dev/null | tail -n 1)
+    [[ $header == *"zorvidlk $version"* ]] || fail "$(basename "$page") footer: $header"
+done
+# gzip -n: no file name (flag byte) and no time stamp, so the bytes depend on
+# the text alone.
+for compressed in "$root"/usr/share/man/man1/*.gz "$root"/usr/share/doc/zorvidlk/*.gz; do
+    [ "$(od -An -tx1 -j3 -N5 "$compressed" | tr -d ' ')" = 0000000000 ] \
+        || fail "$(basename "$compressed") keeps a name or a time stamp"
+done
+zcat "$root/usr/share/doc/zorvidlk/changelog.gz" | head -n 1 | grep -q "^zorvidlk ($version) " \
+    || fail "the change log's last entry is not version $version"
+grep -q "No licence is granted" "$root/usr/share/doc/zorvidlk/copyright" || fail "copyright file"
+bash -n "$root/usr/share/bash-completion/completions/zorvidlk" || fail "completion syntax"
+
+if [ "$failures" -ne 0 ]; then
+    echo "package: $failures check(s) failed"
+    exit 1
+fi
+echo "package: $(basename "$deb") checked"

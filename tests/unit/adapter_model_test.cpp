@@ -1,0 +1,229 @@
+// The simulator's adapter models on a clock of the test's own: when an RTS
+// change reaches the board, when a byte reaches the host, how CTS is reported.
+#include "sim/adapter_model.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int64_t US = 1000;
+constexpr int64_t MS = 1000 * US;
+constexpr int64_t CHAR_NS = 86'805; // one character at 115200 baud
+
+AdapterModel make(const std::string& name, uint64_t seed = 1) {
+    const AdapterParams* params = adapter_find(name);
+    EXPECT_NE(params, nullptr) << name;
+    AdapterModel model;
+    adapter_init(model, *params, seed, 0);
+    return model;
+}
+
+// The moment the first item reaches the host, following the model's own
+// deadlines up to `limit_ns`; -1 when nothing does.
+int64_t first_hand_over(AdapterModel& model, int64_t limit_ns,
+                        std::vector<HostItem>* items = nullptr) {
+    for (int64_t t = adapter_next_due_ns(model); t >= 0 && t <= limit_ns;
+         t = adapter_next_due_ns(model)) {
+        std::vector<HostItem> out;
+        adapter_emit_due(model, t, out);
+        if (!out.empty()) {
+            if (items != nullptr) {
+                *items = out;
+            }
+            return t;
+        }
+    }
+    return -1;
+}
+
+// When the RTS change made at `now_ns` reaches the board.
+int64_t rts_arrival(AdapterModel& model, bool on, int64_t now_ns) {
+    if (adapter_set_rts(model, on, now_ns)) {
+        return now_ns;
+    }
+    const int64_t due = adapter_next_due_ns(model);
+    bool level = !on;
+    EXPECT_FALSE(adapter_take_rts(model, due - 1, level));
+    EXPECT_TRUE(adapter_take_rts(model, due, level));
+    EXPECT_EQ(level, on);
+    return due;
+}
+
+struct ModelTiming {
+    const char* name;
+    int64_t rts_ns;      // an RTS change reaches the board after this
+    int64_t byte_at_ns;  // a lone byte reaches the adapter then
+    int64_t handed_ns;   // and the host then (-1: never)
+    int64_t cts_at_ns;   // CTS rises at the adapter then
+    int64_t cts_seen_ns; // and the host is told then (-1: never)
+};
+
+// Each model's rules for a lone byte and a lasting CTS change.
+const ModelTiming TIMINGS[] = {
+    {"ideal", 0, 5 * MS, 5 * MS, 5 * MS, 5 * MS},
+    // The FIFO's time-out: 4 character times after the byte.
+    {"16550", 0, 5 * MS, 5 * MS + 4 * CHAR_NS, 5 * MS, 5 * MS},
+    // The latency timer ticks every 16 ms; a byte at a tick waits for the next.
+    {"ftdi", 500 * US, 5 * MS, 16 * MS, 5 * MS, 5500 * US},
+    {"ftdi", 500 * US, 16 * MS, 32 * MS, 5 * MS, 5500 * US},
+    {"ftdi-low-latency", 500 * US, 5300 * US, 6 * MS, 5 * MS, 5500 * US},
+    {"cp210x", 500 * US, 5 * MS, 5500 * US, 5 * MS, 5500 * US},
+    // CTS from the interrupt endpoint, polled every millisecond.
+    {"ch340", 500 * US, 5 * MS, 5250 * US, 5300 * US, 6 * MS},
+    {"ch340-chunked", 500 * US, 5 * MS, -1, 5300 * US, 6 * MS},
+    {"cdc-acm", 500 * US, 5 * MS, 5250 * US, 5 * MS, -1},
+    // A lone byte goes after 1 ms of quiet; CTS at the timer's next tick.
+    {"ser2net", 2 * MS, 5 * MS, 6 * MS, 5 * MS, -2},
+};
+
+TEST(AdapterModel, EachModelHandsOverALoneByteAndReportsCtsAtItsOwnTime) {
+    for (const ModelTiming& timing : TIMINGS) {
+        SCOPED_TRACE(timing.name);
+        AdapterModel model = make(timing.name);
+        EXPECT_EQ(rts_arrival(model, true, 1 * MS), 1 * MS + timing.rts_ns);
+
+        adapter_board_byte(model, 0x5A, timing.byte_at_ns, CHAR_NS);
+        std::vector<HostItem> items;
+        const int64_t handed = first_hand_over(model, timing.byte_at_ns + 100 * MS, &items);
+        EXPECT_EQ(handed, timing.handed_ns);
+        if (handed >= 0) {
+            ASSERT_EQ(items.size(), 1U);
+            EXPECT_FALSE(items[0].is_cts);
+            EXPECT_EQ(items[0].value, 0x5A);
+        }
+
+        AdapterModel cts_model = make(timing.name);
+        const bool idle_cts = cts_model.host_cts;
+        adapter_board_cts(cts_model, true, timing.cts_at_ns);
+        int64_t expected = timing.cts_seen_ns;
+        if (expected == -2) {
+            // The sampling timer's first tick after the change.
+            expected = cts_model.phase_ns;
+            while (expected < timing.cts_at_ns) {
+                expected += 1000 * MS;
+            }
+        }
+        const int64_t seen = first_hand_over(cts_model, timing.cts_at_ns + 1100 * MS, &items);
+        EXPECT_EQ(seen, expected);
+        EXPECT_EQ(cts_model.host_cts, expected >= 0 ? true : idle_cts);
+    }
+}
+
+TEST(AdapterModel, RtsChangesTravelOneAfterAnother) {
+    // Clear and set a microsecond apart, as between two byte requests: the
+    // set waits for the clear's transfer, so the board still sees both.
+    AdapterModel model = make("cp210x");
+    EXPECT_FALSE(adapter_set_rts(model, false, 10 * MS));
+    EXPECT_FALSE(adapter_set_rts(model, true, 10 * MS + US));
+    bool on = true;
+    EXPECT_FALSE(adapter_take_rts(model, 10 * MS + 499 * US, on));
+    ASSERT_TRUE(adapter_take_rts(model, 10500 * US, on));
+    EXPECT_FALSE(on);
+    EXPECT_FALSE(adapter_take_rts(model, 10999 * US, on));
+    ASSERT_TRUE(adapter_take_rts(model, 11 * MS, on));
+    EXPECT_TRUE(on);
+}
+
+TEST(AdapterModel, HeldBytesGoTogetherWhenAPacketOrChunkIsFull) {
+    struct Case {
+        const char* name;
+        size_t full;
+    };
+    for (const Case& c : {Case{"16550", 8}, Case{"ftdi", 62}, Case{"ch340-chunked", 32}}) {
+        SCOPED_TRACE(c.name);
+        AdapterModel model = make(c.name);
+        std::vector<HostItem> out;
+        int64_t t = 100 * US;
+        for (size_t i = 0; i + 1 < c.full; ++i, t += CHAR_NS) {
+            adapter_board_byte(model, static_cast<uint8_t>(i), t, CHAR_NS);
+        }
+        adapter_emit_due(model, t - CHAR_NS, out);
+        EXPECT_TRUE(out.empty());
+        adapter_board_byte(model, 0xEE, t, CHAR_NS);
+        adapter_emit_due(model, t, out);
+        ASSERT_EQ(out.size(), c.full);
+        EXPECT_EQ(out.front().value, 0);
+        EXPECT_EQ(out.back().value, 0xEE);
+    }
+}
+
+TEST(AdapterModel, AQuietTimeRestartsWithEachByte) {
+    // ser2net's send delay: a steady stream goes once it pauses for 1 ms.
+    AdapterModel model = make("ser2net");
+    for (int i = 0; i < 5; ++i) {
+        adapter_board_byte(model, static_cast<uint8_t>(i), i * 600 * US, CHAR_NS);
+    }
+    std::vector<HostItem> out;
+    adapter_emit_due(model, 3400 * US - 1, out);
+    EXPECT_TRUE(out.empty());
+    adapter_emit_due(model, 3400 * US, out);
+    EXPECT_EQ(out.size(), 5U);
+}
+
+TEST(AdapterModel, ASampledPulseBetweenTwoTicksIsNeverReported) {
+    AdapterModel model = make("ser2net", 3);
+    const int64_t tick = model.phase_ns + 1000 * MS;
+    std::vector<HostItem> out;
+    // A 112 ms scan between two ticks: nothing, even when looked at late.
+    adapter_board_cts(model, true, tick + 100 * MS);
+    adapter_board_cts(model, false, tick + 212 * MS);
+    adapter_emit_due(model, tick + 3000 * MS, out);
+    EXPECT_TRUE(out.empty());
+    EXPECT_EQ(adapter_next_due_ns(model), -1);
+    // One that spans a tick: asserted at that tick, released at the next one,
+    // even when the loop only looks after the release.
+    adapter_board_cts(model, true, tick + 3950 * MS);
+    adapter_board_cts(model, false, tick + 4062 * MS);
+    adapter_emit_due(model, tick + 4500 * MS, out);
+    ASSERT_EQ(out.size(), 1U);
+    EXPECT_EQ(out[0].due_ns, tick + 4000 * MS);
+    EXPECT_TRUE(model.host_cts);
+    EXPECT_EQ(adapter_next_due_ns(model), tick + 5000 * MS);
+    adapter_emit_due(model, tick + 5000 * MS, out);
+    ASSERT_EQ(out.size(), 2U);
+    EXPECT_FALSE(model.host_cts);
+}
+
+TEST(AdapterModel, TheSeedFixesTheSamplingPhase) {
+    EXPECT_EQ(make("ser2net", 3).phase_ns, make("ser2net", 3).phase_ns);
+    EXPECT_NE(make("ser2net", 3).phase_ns, make("ser2net", 4).phase_ns);
+    for (uint64_t seed : {0ULL, 1ULL, ~0ULL}) {
+        const int64_t phase = make("ser2net", seed).phase_ns;
+        EXPECT_GE(phase, 0);
+        EXPECT_LT(phase, 1000 * MS);
+    }
+    EXPECT_EQ(make("ftdi", 3).phase_ns, 0);
+}
+
+TEST(AdapterModel, APurgeDropsHeldBytesButKeepsCtsReports) {
+    AdapterModel model = make("ftdi");
+    adapter_board_byte(model, 1, 1 * MS, CHAR_NS);
+    adapter_board_cts(model, true, 2 * MS);
+    adapter_purge(model);
+    std::vector<HostItem> out;
+    adapter_emit_due(model, 40 * MS, out);
+    ASSERT_EQ(out.size(), 1U);
+    EXPECT_TRUE(out[0].is_cts);
+}
+
+TEST(AdapterModel, IdealKeepsTheLineOrderAndTheNamesAreKnown) {
+    // The release after the last byte stays behind it, as on the line.
+    AdapterModel model = make("ideal");
+    adapter_board_byte(model, 7, 1 * MS, CHAR_NS);
+    adapter_board_cts(model, false, 1 * MS);
+    adapter_board_cts(model, true, 1 * MS);
+    adapter_board_byte(model, 8, 1 * MS, CHAR_NS);
+    std::vector<HostItem> out;
+    adapter_emit_due(model, 1 * MS, out);
+    ASSERT_EQ(out.size(), 3U); // the release was never asserted before
+    EXPECT_EQ(out[0].value, 7);
+    EXPECT_TRUE(out[1].is_cts);
+    EXPECT_EQ(out[2].value, 8);
+    EXPECT_EQ(adapter_find("ftdi-low"), nullptr);
+    EXPECT_EQ(adapter_names().find("ch340-chunked") != std::string::npos, true);
+}
+
+} // namespace
