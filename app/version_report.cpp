@@ -33,11 +33,15 @@ constexpr const char* TARGET =
 #endif
 #if defined(__linux__)
     "-linux"
+#elif defined(_WIN32)
+    "-windows"
 #else
     "-unknown"
 #endif
 #if defined(__GLIBC__)
     "-gnu"
+#elif defined(__MINGW64__)
+    "-mingw-w64"
 #endif
     ;
 

@@ -4,34 +4,15 @@
 #include "app/command_line.h"
 #include "app/menu.h"
 #include "app/version_report.h"
+#include "platform/process_start.h"
 #include "serial/connection.h"
 #include "serial/port_scan.h"
 #include "serial/serial_service.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <fcntl.h>
-#include <unistd.h>
-
-namespace {
-
-// A standard stream that the caller closed would lend its descriptor number to
-// the serial port opened later: the board would then get the console text, or
-// its bytes would be read as keys. Each closed one is held open on /dev/null
-// (read as an end of input, written to nowhere).
-void hold_standard_streams() {
-    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
-        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
-            // The lower numbers are open by now, so open() takes this one.
-            open("/dev/null", O_RDWR);
-        }
-    }
-}
-
-} // namespace
 
 int main(int argc, char* argv[]) {
-    hold_standard_streams();
+    platform_process_start();
     const char* program = argc > 0 && argv[0] != nullptr ? argv[0] : "zorvidlk";
     const StartRequest request = read_command_line(argc, argv);
     switch (request.action) {

@@ -5,6 +5,7 @@
 
 #include "console/prompts.h"
 #include "instrument/scan_settings.h"
+#include "platform/clock.h"
 #include "platform/sleep.h"
 #include "serial/transport.h"
 
@@ -109,7 +110,7 @@ bool transfer_pixels(PortIndex port, uint16_t* block) {
 // "MM/DD/YYYY hh:mm:ss," in local time, then the scan's values in position order.
 void write_scan_log(std::FILE* scan_log, std::time_t started, const uint16_t* block) {
     std::tm local{};
-    localtime_r(&started, &local);
+    local_calendar(static_cast<int64_t>(started), &local);
     std::fprintf(scan_log, "%02d/%02d/%02d %02d:%02d:%02d,", local.tm_mon + 1, local.tm_mday,
                  local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec);
     for (int position = 0; position < PIXELS_PER_SCAN - 1; ++position) {

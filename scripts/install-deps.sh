@@ -7,7 +7,8 @@
 #            the benchmark and the soak
 #   fuzz     the build and clang with its sanitizer and libFuzzer runtime
 #   package  the build and Debian's packaging and checking tools
-#   all      every group (what scripts/test.sh runs)
+#   windows  the Windows build (mingw-w64) and wine for its tests
+#   all      every group but windows (scripts/test.sh installs that too)
 # As neither root nor a user with sudo, it names the missing packages on one
 # line and fails.
 set -euo pipefail
@@ -22,10 +23,12 @@ for group in "${groups[@]}"; do
         test) packages+=("${build[@]}" libgtest-dev libgmock-dev python3 python3-pytest
                          python3-pexpect python3-serial gnuplot-nox) ;;
         fuzz) packages+=("${build[@]}" clang libclang-rt-14-dev) ;;
+        windows) packages+=(cmake ninja-build libgtest-dev python3 python3-pytest python3-pexpect
+                            g++-mingw-w64-x86-64-posix wine wine64) ;;
         package) packages+=("${build[@]}" dpkg-dev file lintian man-db groff-base gzip) ;;
         all) exec "$0" test fuzz package ;;
         *)
-            echo "install-deps: unknown group '$group' (build, demo, test, fuzz, package, all)" >&2
+            echo "install-deps: unknown group '$group' (build, demo, test, fuzz, package, windows, all)" >&2
             exit 2 ;;
     esac
 done

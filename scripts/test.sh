@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Every test: the default build and the AddressSanitizer/UBSan build, unit and
 # black-box suites of each; the Debian package built, checked unpacked (never
-# installed) and built twice more to show the build is reproducible; then the
+# installed) and built twice more to show the build is reproducible; the
+# Windows build's tests under wine; then the
 # short fuzzing runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -24,6 +25,11 @@ echo "=== package ==="
     tests/package/check_package.sh build-release/zorvidlk_*.deb
     tests/package/check_reproducible.sh
 )
+# The Windows build, its unit tests and black-box suites under wine (against
+# the default build's simulated board), inside the masked namespace.
+scripts/build-windows.sh
+echo "=== windows tests (wine) ==="
+scripts/wine-session.sh ctest --preset windows -j 2
 if [ -x scripts/fuzz.sh ]; then
     echo "=== fuzzing (short) ==="
     scripts/fuzz.sh 20

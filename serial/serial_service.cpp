@@ -4,9 +4,9 @@
 
 #include "serial/port_namespace.h"
 #include "serial/serial_endpoint.h"
+#include "serial/service_platform.h"
 
 #include <array>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 
@@ -110,20 +110,20 @@ SerialStatus serial_info(int selector) {
 }
 
 SerialStatus serial_info_text(char* buffer, int size) {
-    static const char text[] = "Linux termios and RFC 2217 serial service";
-    static_assert(sizeof text <= 50, "the info text must fit 49 characters");
-    if (buffer == nullptr || size < static_cast<int>(sizeof text)) {
+    const char* text = service_description();
+    const size_t length = std::strlen(text);
+    if (buffer == nullptr || size < 1 || length >= static_cast<size_t>(size)) {
         return -101;
     }
-    std::memcpy(buffer, text, sizeof text);
-    return static_cast<SerialStatus>(sizeof text - 1);
+    std::memcpy(buffer, text, length + 1);
+    return static_cast<SerialStatus>(length);
 }
 
 SerialStatus serial_error_text(char* buffer, int size) {
     if (buffer == nullptr || size < 1) {
         return -101;
     }
-    std::snprintf(buffer, static_cast<size_t>(size), "%s", std::strerror(last_os_error));
+    describe_os_error(last_os_error, buffer, static_cast<size_t>(size));
     return 0;
 }
 

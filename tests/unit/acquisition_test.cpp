@@ -1,5 +1,6 @@
 #include "instrument/acquisition.h"
 
+#include "captured_file.h"
 #include "instrument/scan_settings.h"
 #include "scripted_port.h"
 
@@ -86,16 +87,13 @@ TEST_F(Acquisition, ThreeScansFillTheirBlocksAndTheScanLog) {
     line->noise_after_scan = {0x55, 0x0D, 0xAA};
     std::vector<uint16_t> buffer(3 * PIXELS_PER_SCAN, UNTOUCHED);
 
-    char* log_text = nullptr;
-    size_t log_size = 0;
-    std::FILE* scan_log = open_memstream(&log_text, &log_size);
+    const CapturedFile captured_log;
+    std::FILE* scan_log = captured_log.stream();
     ASSERT_NE(scan_log, nullptr);
     testing::internal::CaptureStdout();
     const int result = collect_spectra(PORT, scan_log, 3, 3, 20, buffer.data());
     testing::internal::GetCapturedStdout();
-    std::fclose(scan_log);
-    const std::string log(log_text, log_size);
-    std::free(log_text);
+    const std::string log = captured_log.text();
 
     ASSERT_EQ(result, 1);
     const std::vector<std::string> expected_commands = {"E5", "P3", "R3", "I20", "S",

@@ -1,0 +1,38 @@
+// A port on a Windows comm device (\\.\COMn, or a comm file named in the port
+// directory), driven through the Win32 comm functions.
+#pragma once
+
+#include "serial/serial_endpoint.h"
+
+#include <memory>
+#include <string>
+#include <windows.h>
+
+// Opens the comm device at `path` (a Windows path) without sharing, queues of
+// 1024 bytes, raw 8N1 (framing and DTR/RTS from `defaults`), no flow control.
+// The bit rate is left as the device has it until set_baud. 0 with `out` set,
+// or a negative SerialStatus (see comm_open_status and serial_service.h).
+SerialStatus comm_open(const std::wstring& path, const SerialDefaults& defaults,
+                       std::unique_ptr<SerialEndpoint>& out);
+
+// The SerialStatus for a failed CreateFile of a comm device (GetLastError):
+//   2, 3 (no such device or path)                -> -10
+//   5, 32 (access denied, in use elsewhere)      -> -2
+//   21, 31, 121, 1167 (not ready, not working,
+//   timed out, not connected)                     -> -13
+//   anything else                                 -> -103, recorded
+SerialStatus comm_open_status(DWORD error);
+
+// True when a comm call's error means the device went away while open (it
+// then reads as no data and CTS not asserted).
+bool comm_error_is_lost_device(DWORD error);
+
+// The device control block the port runs with: `current` with binary mode,
+// the framing of `defaults`, DTR and RTS from `defaults`, and every kind of
+// flow control, DSR sensitivity and abort-on-error off.
+DCB comm_port_settings(const DCB& current, const SerialDefaults& defaults);
+
+// Reads return at once with what is there; a write waits at most 2 s for room.
+COMMTIMEOUTS comm_port_timeouts();
+constexpr DWORD COMM_WRITE_TIMEOUT_MS = 2000;
+constexpr DWORD COMM_QUEUE_SIZE = 1024;
