@@ -109,12 +109,7 @@ SerialStatus open_port_file(PortIndex port, const SerialDefaults& defaults,
     if (read_status < 0) {
         return read_status;
     }
-    PortFileTarget target;
-    const SerialStatus parsed = parse_port_file(content, target);
-    if (parsed < 0) {
-        return parsed;
-    }
-    return rfc2217_open_tcp(target.host, target.port, defaults, out);
+    return rfc2217_open_port_file(content, defaults, out);
 }
 
 } // namespace

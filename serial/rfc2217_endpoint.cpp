@@ -6,6 +6,7 @@
 #include "serial/rfc2217_endpoint.h"
 
 #include "platform/clock.h"
+#include "serial/port_file.h"
 #include "serial/socket_transport.h"
 #include "serial/telnet_parser.h"
 
@@ -369,4 +370,14 @@ SerialStatus rfc2217_open_tcp(const std::string& host, uint16_t port,
             return socket_connect_tcp(host, port, deadline, socket);
         },
         defaults, out);
+}
+
+SerialStatus rfc2217_open_port_file(std::string_view content, const SerialDefaults& defaults,
+                                    std::unique_ptr<SerialEndpoint>& out) {
+    PortFileTarget target;
+    const SerialStatus parsed = parse_port_file(content, target);
+    if (parsed < 0) {
+        return parsed;
+    }
+    return rfc2217_open_tcp(target.host, target.port, defaults, out);
 }

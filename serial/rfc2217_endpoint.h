@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 // Connects and negotiates, both within one second. 0 with `out` set; -13 when
 // nobody serves the socket, the server does not answer in time or refuses
@@ -21,3 +22,7 @@ SerialStatus rfc2217_open(const std::string& socket_path, const SerialDefaults& 
 // does not resolve or a refused connection is -13.
 SerialStatus rfc2217_open_tcp(const std::string& host, uint16_t port,
                               const SerialDefaults& defaults, std::unique_ptr<SerialEndpoint>& out);
+// The server a port file's `content` names, opened as rfc2217_open_tcp does;
+// content that is not a port file is -10.
+SerialStatus rfc2217_open_port_file(std::string_view content, const SerialDefaults& defaults,
+                                    std::unique_ptr<SerialEndpoint>& out);

@@ -48,9 +48,9 @@ def load_e2e(name):
     sys.modules["conftest"] = theirs
     try:
         spec_conftest.loader.exec_module(theirs)
-        spec = importlib.util.spec_from_file_location("e2e_" + name, os.path.join(e2e, name + ".py"))
-        module = importlib.util.module_from_spec(spec)
-        spec.loader.exec_module(module)
+        module_spec = importlib.util.spec_from_file_location("e2e_" + name, os.path.join(e2e, name + ".py"))
+        module = importlib.util.module_from_spec(module_spec)
+        module_spec.loader.exec_module(module)
     finally:
         sys.modules["conftest"] = ours
     return module
