@@ -15,9 +15,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# Test executables run through wine (see scripts/wine-session.sh for the only
-# way this build's tests may be started).
-set(CMAKE_CROSSCOMPILING_EMULATOR /usr/bin/wine)
+# Test executables run through wine, and only inside the masked session of
+# scripts/wine-session.sh: the emulator refuses to start wine anywhere else.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh)
 
 # A static executable imports only system DLLs: without it the program needs
 # the compiler's runtime DLLs next to it (and exits silently under wine).

@@ -66,11 +66,17 @@ unset DISPLAY WAYLAND_DISPLAY TZ
 mkdir -p "$WINEPREFIX"
 log="$build/wineserver.log"
 : >"$log"
+# The wine server makes its own directory under $TMPDIR and leaves it there;
+# a private one, removed with the session, keeps /tmp clean (and short, for
+# the server's socket path).
+session_tmp="$(mktemp -d /tmp/zvwineXXXXXX)"
+export TMPDIR="$session_tmp"
 
 finish() {
     wineserver -k >>"$log" 2>&1 || true
     wineserver -w >>"$log" 2>&1 || true
     rm -f "$mask"
+    rm -rf "$session_tmp"
 }
 trap finish EXIT
 
