@@ -2,25 +2,16 @@
 // CRT's 64-bit local time for the calendar.
 #include "platform/clock.h"
 
+#include "platform/performance_counter_windows.h"
+
 #include <ctime>
 #include <windows.h>
 
 namespace {
 
-int64_t counter_frequency() {
-    static const int64_t frequency = [] {
-        LARGE_INTEGER value{};
-        QueryPerformanceFrequency(&value);
-        return static_cast<int64_t>(value.QuadPart);
-    }();
-    return frequency;
-}
-
 int64_t monotonic_ns() {
-    LARGE_INTEGER now{};
-    QueryPerformanceCounter(&now);
-    const int64_t frequency = counter_frequency();
-    const int64_t ticks = static_cast<int64_t>(now.QuadPart);
+    const int64_t frequency = performance_counter_frequency();
+    const int64_t ticks = performance_counter_now();
     // Whole seconds and the rest apart, so the product never overflows.
     return ticks / frequency * 1000000000 + ticks % frequency * 1000000000 / frequency;
 }
