@@ -107,6 +107,22 @@ def test_silent_then_slow_reply(board_port):
     assert [e["name"] for e in sim.events("fault")] == ["silent", "slow-reply"]
 
 
+def wait_for_quiet_line(port):
+    """Waits until the burst that follows every command has arrived: stray
+    bytes waiting and none new for 20 ms. A fixed pause is not enough on a
+    loaded machine, where the burst can still be in flight when the queue is
+    cleared and then arrive ahead of the next reply."""
+    deadline = time.monotonic() + 5
+    last = 0
+    while time.monotonic() < deadline:
+        assert port.do("sleep 20") == ""
+        waiting = int(port.do("count"))
+        if waiting > 0 and waiting == last:
+            return
+        last = waiting
+    raise AssertionError("no stray bytes after a command, or they never stopped")
+
+
 def test_noise_between_commands_and_during_scans_never_in_a_reply_or_a_transfer(board_port):
     sim, port = board_port(["--fault", "noise"])
     assert port.do("send " + b"L2\r".hex()) == "0"
@@ -115,7 +131,7 @@ def test_noise_between_commands_and_during_scans_never_in_a_reply_or_a_transfer(
     for _ in range(20):
         # As between two queries of the program: the burst after the last
         # reply has left the line before the receive queue is cleared.
-        assert port.do("sleep 5") == ""
+        wait_for_quiet_line(port)
         assert port.do("clear") == "0"
         assert port.do("send " + V) == "0"
         assert bytes.fromhex(port.do("read 26 300")) == REPLY
