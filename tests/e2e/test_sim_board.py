@@ -34,8 +34,12 @@ def board_port(port_dir, simulator):
         port.close()
 
 
-def scan(port, settings=b"E5\rP0\rR1\rI10\r"):
-    """Settings and "S\\r"; the outcome of the two CTS waits of a scan."""
+def scan(port, settings=b"P0\rR1\rI10\r"):
+    """E5, the settings and S; the outcome of the two CTS waits of a scan. The
+    release E5 gives to a CTS left asserted is awaited first: seen late, it
+    would pass for the end of the scan."""
+    assert port.do("send " + b"E5\r".hex()) == "0"
+    assert port.do("wait-cts 0 1000") != "timeout"
     assert port.do("send " + (settings + b"S\r").hex()) == "0"
     started = port.do("wait-cts 1 300")
     if started == "timeout":
