@@ -87,7 +87,7 @@ class PtyBoard:
         os.symlink(self.slave_path, os.path.join(port_dir, "COM%d" % com))
         self.received = b""
 
-    def read_until(self, text, timeout=5.0):
+    def read_until(self, text, timeout=15.0):
         deadline = time.monotonic() + timeout
         while text not in self.received and time.monotonic() < deadline:
             ready, _, _ = select.select([self.master], [], [], 0.05)
