@@ -10,6 +10,7 @@ import fcntl
 import importlib.util
 import os
 import pty
+import re
 import select
 import shutil
 import subprocess
@@ -74,6 +75,14 @@ def program_env(port_dir):
     env = dict(os.environ)
     env["ZORVIDLK_PORT_DIR"] = windows_path(port_dir)
     return env
+
+
+def scan_start_wait_ms(err):
+    """The milliseconds an S Command Timeout report on standard error says it
+    waited, or None when standard error is not exactly that report."""
+    match = re.fullmatch(rb"ERROR: S Command Timeout, Spectrometer CTS never asserted after "
+                         rb"(\d+) msecs\(\) RETURNED: -206\r\n", err)
+    return int(match.group(1)) if match else None
 
 
 class PtyBoard:
