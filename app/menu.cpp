@@ -1,10 +1,11 @@
 // The menu loop: one key at a time, the acquisition settings, and the exit on Ctrl+C.
 #include "app/menu.h"
 
+#include "app/firmware_command.h"
+#include "app/spectrum_command.h"
+#include "app/status_leds_command.h"
 #include "console/prompts.h"
-#include "instrument/firmware.h"
 #include "instrument/scan_settings.h"
-#include "instrument/spectrum_command.h"
 #include "platform/sleep.h"
 #include "platform/terminal_mode.h"
 

@@ -1,26 +1,21 @@
 // One acquisition on the board's spectrometer: the settings go out, then each
 // data scan is started, awaited on CTS and pulled across two bytes per pixel,
-// one RTS pulse per byte.
+// one RTS pulse per byte. Failures come back as values; nothing is printed.
 #include "instrument/acquisition.h"
 
-#include "console/prompts.h"
-#include "instrument/scan_settings.h"
 #include "platform/clock.h"
-#include "platform/sleep.h"
-#include "serial/transport.h"
+#include <ctime>
 
 #include <cstdio>
-#include <ctime>
 
 namespace {
 
 constexpr uint32_t SETUP_PAUSE_MS = 100;
-constexpr uint16_t BYTE_TIMEOUT_MS = 500;
+constexpr int32_t BYTE_TIMEOUT_MS = 500;
 
 constexpr int32_t CODE_CTS_TIMEOUT = -206;
 constexpr int32_t CODE_DATA_READY_TIMEOUT = -207;
 constexpr int32_t CODE_DATA_TIMEOUT = -208;
-constexpr int FAILED = -2;
 
 // One CTS wait of the handshake.
 struct CtsWait {
@@ -44,120 +39,142 @@ constexpr CtsWait DATA_SENT{
     false, 500, 1, "Scan Data Sent Timeout, Spectrometer CTS never released after %ld msecs",
     CODE_CTS_TIMEOUT};
 
-// Room for the longest failure text with the widest numbers.
-constexpr size_t REPORT_SIZE = 160;
+enum class Step { ok, failed, cancelled };
 
-// Sends a command built from a format and one number.
-void send_setting(PortIndex port, const char* format, unsigned long value) {
+// Sends a command built from a format and one number, then pauses.
+bool send_setting(DeviceLink& link, const char* format, unsigned long value) {
     char command[24];
     std::snprintf(command, sizeof command, format, value);
-    send_command(port, command);
-    sleep_ms(SETUP_PAUSE_MS);
+    send_command(link, command);
+    return link_pause(link, SETUP_PAUSE_MS);
 }
 
 // Every pass sleeps first and tests the time before CTS, so a time-out wins
-// over a change seen in the same pass. Reports the failure and returns false.
-bool wait_for_cts(PortIndex port, const CtsWait& wait) {
-    stopwatch(0);
+// over a change seen in the same pass.
+Step wait_for_cts(DeviceLink& link, const CtsWait& wait, BoardFailure& failure) {
+    const int32_t limit_ms = scaled_ms(link, wait.limit_ms);
+    stopwatch(link, 0);
     for (;;) {
-        sleep_ms(wait.pause_ms);
-        const int32_t elapsed = stopwatch(1);
-        if (elapsed >= wait.limit_ms) {
-            char report[REPORT_SIZE];
-            std::snprintf(report, sizeof report, wait.format, static_cast<long>(elapsed));
-            std::fflush(stdout);
-            report_failure(report, wait.code);
-            return false;
+        if (!link_pause(link, wait.pause_ms)) {
+            return Step::cancelled;
+        }
+        const int32_t elapsed = stopwatch(link, 1);
+        if (elapsed >= limit_ms) {
+            std::snprintf(failure.text, sizeof failure.text, wait.format,
+                          static_cast<long>(elapsed));
+            failure.code = wait.code;
+            return Step::failed;
         }
         // Only a positive result is an asserted CTS: an error result of the
         // serial service is no signal from the board.
-        const int cts = serial_cts(port);
+        const int cts = serial_cts(link.port);
         if (wait.asserted ? cts > 0 : cts <= 0) {
-            return true;
+            return Step::ok;
         }
     }
 }
 
 // One RTS pulse asks the board for one byte. Anything but a byte (a time-out,
 // an error of the serial service) is a missing byte and reads as -1.
-int request_byte(PortIndex port) {
-    serial_rts(port, 'S');
-    const int byte = read_byte(port, BYTE_TIMEOUT_MS);
-    serial_rts(port, 'C');
+int request_byte(DeviceLink& link) {
+    serial_rts(link.port, 'S');
+    const int byte = read_byte(link, static_cast<uint16_t>(scaled_ms(link, BYTE_TIMEOUT_MS)));
+    serial_rts(link.port, 'C');
     return byte >= 0 ? byte : -1;
 }
 
 // Pulls the 256 pixels of one scan: the first pixel received is position 255.
-bool transfer_pixels(PortIndex port, uint16_t* block) {
+Step transfer_pixels(DeviceLink& link, uint16_t* block, BoardFailure& failure) {
     for (int position = PIXELS_PER_SCAN - 1; position >= 0; --position) {
-        const int first = request_byte(port);
+        const int first = request_byte(link);
         micro_delay(1);
-        const int second = request_byte(port);
+        const int second = request_byte(link);
+        if (link_cancelled(link)) {
+            return Step::cancelled;
+        }
         if (first < 0 || second < 0) {
-            char report[REPORT_SIZE];
-            std::snprintf(report, sizeof report, "Data Timeout, pixel = %d val1 = %d val2 = %d",
-                          position, first, second);
-            std::fflush(stdout);
-            report_failure(report, CODE_DATA_TIMEOUT);
-            return false;
+            std::snprintf(failure.text, sizeof failure.text,
+                          "Data Timeout, pixel = %d val1 = %d val2 = %d", position, first, second);
+            failure.code = CODE_DATA_TIMEOUT;
+            return Step::failed;
         }
         block[position] = static_cast<uint16_t>((first & 0xFF) * 256 + (second & 0xFF));
         micro_delay(1);
     }
-    return true;
+    return Step::ok;
 }
 
-// "MM/DD/YYYY hh:mm:ss," in local time, then the scan's values in position order.
-void write_scan_log(std::FILE* scan_log, std::time_t started, const uint16_t* block) {
-    std::tm local{};
-    local_calendar(static_cast<int64_t>(started), &local);
-    std::fprintf(scan_log, "%02d/%02d/%02d %02d:%02d:%02d,", local.tm_mon + 1, local.tm_mday,
-                 local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec);
-    for (int position = 0; position < PIXELS_PER_SCAN - 1; ++position) {
-        std::fprintf(scan_log, "%hu,", block[position]);
+Step collect_scan(DeviceLink& link, uint16_t* block, BoardFailure& failure, std::time_t* started,
+                  int64_t& last_value_utc_ms) {
+    const std::time_t now = std::time(nullptr);
+    if (started != nullptr) {
+        *started = now;
     }
-    std::fprintf(scan_log, "%hu", block[PIXELS_PER_SCAN - 1]);
-    std::fprintf(scan_log, "\n");
+    send_command(link, "S\r");
+    Step step = wait_for_cts(link, SCAN_STARTED, failure);
+    if (step == Step::ok) {
+        step = wait_for_cts(link, SCAN_COMPLETE, failure);
+    }
+    if (step != Step::ok) {
+        return step;
+    }
+    send_command(link, "g\r");
+    step = wait_for_cts(link, DATA_READY, failure);
+    if (step != Step::ok) {
+        return step;
+    }
+    serial_rx_clear(link.port); // whatever came before the data-ready signal is not data
+    step = transfer_pixels(link, block, failure);
+    if (step != Step::ok) {
+        return step;
+    }
+    last_value_utc_ms = wall_clock_utc_ms();
+    return wait_for_cts(link, DATA_SENT, failure);
 }
 
-bool collect_scan(PortIndex port, std::FILE* scan_log, uint16_t* block) {
-    const std::time_t started = std::time(nullptr);
-    send_command(port, "S\r");
-    if (!wait_for_cts(port, SCAN_STARTED) || !wait_for_cts(port, SCAN_COMPLETE)) {
-        return false;
+// After a cancellation the board may be in the middle of a scan or a
+// transfer: "E5\r" ends either, and nothing it sent is kept.
+void clear_board(DeviceLink& link) {
+    serial_rts(link.port, 'C');
+    send_command(link, "E5\r");
+    serial_rx_clear(link.port);
+}
+
+AcquisitionResult finish(DeviceLink& link, AcquisitionResult result, Step step) {
+    if (step == Step::cancelled) {
+        result.status = AcquisitionStatus::cancelled;
+        clear_board(link);
+    } else if (step == Step::failed) {
+        result.status = AcquisitionStatus::failed;
     }
-    send_command(port, "g\r");
-    if (!wait_for_cts(port, DATA_READY)) {
-        return false;
+    if (result.end_utc_ms == 0 || step != Step::ok) {
+        result.end_utc_ms = wall_clock_utc_ms();
     }
-    serial_rx_clear(port); // whatever came before the data-ready signal is not data
-    if (!transfer_pixels(port, block) || !wait_for_cts(port, DATA_SENT)) {
-        return false;
-    }
-    if (scan_log != nullptr) {
-        write_scan_log(scan_log, started, block);
-    }
-    return true;
+    return result;
 }
 
 } // namespace
 
-int collect_spectra(PortIndex port, std::FILE* scan_log, uint16_t pre_scans, uint16_t data_scans,
-                    uint32_t integration_ms, uint16_t* buffer) {
-    std::printf("\nPre Scans = %hu, Data Scans = %hu, Data Scan Period = %lums\n", pre_scans,
-                data_scans, static_cast<unsigned long>(integration_ms));
-    std::fflush(stdout);
-    serial_rts(port, 'C');
-    send_command(port, "E5\r");
-    sleep_ms(SETUP_PAUSE_MS);
-    send_setting(port, "P%lu\r", pre_scans);
-    send_setting(port, "R%lu\r", data_scans);
-    send_setting(port, "I%lu\r", integration_ms);
-    for (uint16_t scan = 0; scan < data_scans; ++scan) {
-        // RTS is clear at every point where a scan can fail: nothing more is sent.
-        if (!collect_scan(port, scan_log, buffer + static_cast<size_t>(scan) * PIXELS_PER_SCAN)) {
-            return FAILED;
-        }
+AcquisitionResult acquire_spectra(DeviceLink& link, const ScanSettings& settings, uint16_t* buffer,
+                                  std::time_t* scan_started) {
+    AcquisitionResult result;
+    serial_rts(link.port, 'C');
+    result.start_utc_ms = wall_clock_utc_ms();
+    send_command(link, "E5\r");
+    if (!link_pause(link, SETUP_PAUSE_MS) || !send_setting(link, "P%lu\r", settings.pre_scans) ||
+        !send_setting(link, "R%lu\r", settings.data_scans) ||
+        !send_setting(link, "I%lu\r", settings.integration_ms)) {
+        return finish(link, result, Step::cancelled);
     }
-    return 1;
+    for (uint16_t scan = 0; scan < settings.data_scans; ++scan) {
+        // RTS is clear at every point where a scan can fail: nothing more is sent.
+        const Step step = collect_scan(
+            link, buffer + static_cast<size_t>(scan) * PIXELS_PER_SCAN, result.failure,
+            scan_started != nullptr ? scan_started + scan : nullptr, result.end_utc_ms);
+        if (step != Step::ok) {
+            return finish(link, result, step);
+        }
+        ++result.scans_collected;
+    }
+    return finish(link, result, Step::ok);
 }

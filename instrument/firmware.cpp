@@ -1,45 +1,44 @@
-// Menu command A: asks the board for its firmware line and looks for the
+// The firmware query: asks the board for its firmware line and looks for the
 // board's signature in it.
 #include "instrument/firmware.h"
 
-#include "console/prompts.h"
-#include "serial/transport.h"
-
-#include <cstdio>
 #include <cstring>
 
 namespace {
 
 constexpr char SIGNATURE[] = "ZORVI";
-constexpr uint16_t REPLY_SIZE = 128;
-constexpr uint16_t REPLY_TIMEOUT_MS = 2000;
 
 } // namespace
 
-int query_firmware(PortIndex port) {
-    char reply[REPLY_SIZE];
-    serial_rx_clear(port); // stale bytes must not become part of the reply
-    send_command(port, "V\r");
-    const int count = read_line(port, reply, REPLY_SIZE, REPLY_TIMEOUT_MS);
+FirmwareReply query_firmware(DeviceLink& link) {
+    FirmwareReply reply;
+    char line[FIRMWARE_REPLY_SIZE];
+    serial_rx_clear(link.port); // stale bytes must not become part of the reply
+    send_command(link, "V\r");
+    const int count = read_line(link, line, FIRMWARE_REPLY_SIZE,
+                                static_cast<uint16_t>(scaled_ms(link, FIRMWARE_TIMEOUT_MS)));
     if (count <= 0) {
-        std::printf("\nSpectrometer Firmware = %s\n", "Timeout!");
-        return 0;
+        reply.outcome = FirmwareOutcome::timed_out;
+        return reply;
     }
-    const char* found = std::strstr(reply, SIGNATURE);
+    const char* found = std::strstr(line, SIGNATURE);
     if (found == nullptr) {
-        std::printf("\nSpectrometer Firmware = %s\n", "Can't find ZORVI!");
-        return 0;
+        reply.outcome = FirmwareOutcome::no_signature;
+        return reply;
     }
-    std::printf("\nSpectrometer Firmware = %s\n", found);
-    return 1;
+    reply.outcome = FirmwareOutcome::found;
+    std::memcpy(reply.text, found, std::strlen(found) + 1);
+    return reply;
 }
 
-void firmware_command(PortIndex port) {
-    const int result = query_firmware(port);
-    if (result == 1) {
-        std::printf("Firmware String Found\n");
-        return;
+const char* firmware_shown(const FirmwareReply& reply) {
+    switch (reply.outcome) {
+    case FirmwareOutcome::found:
+        return reply.text;
+    case FirmwareOutcome::timed_out:
+        return "Timeout!";
+    case FirmwareOutcome::no_signature:
+        break;
     }
-    std::fflush(stdout); // the firmware line comes before the failure report
-    report_failure("Firmware String Not Found", result);
+    return "Can't find ZORVI!";
 }

@@ -1,73 +1,27 @@
-// Menu command B: the LED sub-menu. On the board the odd command switches an
-// LED off and the even one switches it on.
-#include "instrument/firmware.h"
+// The status LEDs. On the board the odd command switches an LED off and the
+// even one switches it on.
+#include "instrument/status_leds.h"
 
-#include "console/prompts.h"
-#include "platform/sleep.h"
-#include "serial/transport.h"
-
-#include <cstdio>
-
-namespace {
-
-constexpr char LED1_OFF[] = "L1\r";
-constexpr char LED1_ON[] = "L2\r";
-constexpr char LED2_OFF[] = "L3\r";
-constexpr char LED2_ON[] = "L4\r";
-
-constexpr uint32_t SWITCH_PAUSE_MS = 100;
-constexpr int BLINK_COUNT = 100;
-constexpr uint32_t BLINK_PAUSE_MS = 50;
-
-void switch_led(PortIndex port, const char* command) {
-    send_command(port, command);
-    sleep_ms(SWITCH_PAUSE_MS);
+const char* led_command(int led, bool on) {
+    if (led == 1) {
+        return on ? "L2\r" : "L1\r";
+    }
+    return on ? "L4\r" : "L3\r";
 }
 
-// Runs to its end (about ten seconds) and leaves the LED off.
-void blink_led(PortIndex port, const char* message, const char* on, const char* off) {
-    std::printf("%s", message);
-    std::fflush(stdout);
-    for (int run = 0; run < BLINK_COUNT; ++run) {
-        send_command(port, on);
-        sleep_ms(BLINK_PAUSE_MS);
-        send_command(port, off);
-        sleep_ms(BLINK_PAUSE_MS);
-    }
+bool switch_led(DeviceLink& link, int led, bool on) {
+    send_command(link, led_command(led, on));
+    return link_pause(link, LED_SWITCH_PAUSE_MS);
 }
 
-} // namespace
-
-int set_status_leds(PortIndex port) {
-    char key = 0;
-    // Enter alone, or a cancel, leaves a key outside A-F: the default branch.
-    prompt_key("\n Select LED State:\n [A] LED1 ON\n [B] LED1 OFF\n [C] LED2 ON\n [D] LED2 OFF\n"
-               " [E] LED1 BLINK\n [F] LED2 BLINK\n Enter>",
-               0, "ABCDEF", &key);
-    switch (key) {
-    case 'A':
-        switch_led(port, LED1_ON);
-        break;
-    case 'B':
-        switch_led(port, LED1_OFF);
-        break;
-    case 'C':
-        switch_led(port, LED2_ON);
-        break;
-    case 'D':
-        switch_led(port, LED2_OFF);
-        break;
-    case 'E':
-        blink_led(port, "\nBLINKING LED1 100 TIMES\n", LED1_ON, LED1_OFF);
-        break;
-    case 'F':
-        blink_led(port, "\nBLINKING LED2 100 TIMES\n", LED2_ON, LED2_OFF);
-        break;
-    default:
-        std::printf("\n\nInvalid Selection!\n");
-        std::fflush(stdout);
-        alert_beep();
-        break;
+bool blink_led(DeviceLink& link, int led, int count, uint32_t pause_ms) {
+    for (int run = 0; run < count; ++run) {
+        send_command(link, led_command(led, true));
+        const bool lit_through = link_pause(link, pause_ms);
+        send_command(link, led_command(led, false));
+        if (!lit_through || !link_pause(link, pause_ms)) {
+            return false;
+        }
     }
-    return 0;
+    return true;
 }

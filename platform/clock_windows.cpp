@@ -26,6 +26,15 @@ int64_t monotonic_ms() {
     return monotonic_ns() / 1000000;
 }
 
+int64_t wall_clock_utc_ms() {
+    // 100 ns ticks since 1601-01-01; 11644473600 s lie between that and 1970.
+    FILETIME now{};
+    GetSystemTimePreciseAsFileTime(&now);
+    const int64_t ticks =
+        static_cast<int64_t>((static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
+    return ticks / 10000 - INT64_C(11644473600000);
+}
+
 bool local_calendar(int64_t seconds, std::tm* out) {
     const __time64_t time = seconds;
     return _localtime64_s(out, &time) == 0;

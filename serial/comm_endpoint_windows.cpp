@@ -191,6 +191,7 @@ class CommEndpoint final : public SerialEndpoint {
 
     SerialStatus set_rts(bool on) override { return modem_line(on ? SETRTS : CLRRTS); }
     SerialStatus set_dtr(bool on) override { return modem_line(on ? SETDTR : CLRDTR); }
+    bool lost() const override { return lost_; }
 
   private:
     // Applies the settings and checks that the device took them.

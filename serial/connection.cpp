@@ -5,6 +5,7 @@
 
 #include "platform/beep.h"
 #include "platform/sleep.h"
+#include "serial/serial_messages.h"
 #include "serial/service_version.h"
 
 #include <cstdint>
@@ -18,31 +19,6 @@ constexpr int OS_ERROR_TEXT_SIZE = 128;
 
 // The last operating-system error's text, filled anew on each report of -103.
 char os_error_text[OS_ERROR_TEXT_SIZE];
-
-struct ErrorMessage {
-    SerialStatus code;
-    const char* text;
-};
-
-// -102 has no line end: the exit sequence's "(exiting)..." follows on its line.
-// -103 is not listed: its text comes from the operating system.
-constexpr ErrorMessage ERROR_MESSAGES[] = {
-    {-1, "Invalid COM port\n"},
-    {-2, "COM port already open\n"},
-    {-3, "Cannot open COM port\n"},
-    {-4, "Cannot allocate memory\n"},
-    {-5, "Error in default parameters\n"},
-    {-10, "COM port hardware not present\n"},
-    {-11, "Unsupported byte size\n"},
-    {-12, "Unsupported baud rate\n"},
-    {-13, "Event I/O error (virtual port not ready ?)\n"},
-    {-100, "No Data\n"},
-    {-101, "Parameter out of range\n"},
-    {-102, "Aborted"},
-    {-105, "Cannot allocate memory for buffers\n"},
-    {-106, "Cannot start thread\n"},
-    {-107, "Operation timed out\n"},
-};
 
 constexpr SerialStatus OS_ERROR = -103;
 
@@ -105,11 +81,9 @@ void write_serial_error(std::FILE* out, SerialStatus code, const char* text) {
         std::fprintf(out, "Error %s\n", os_error_text);
         return;
     }
-    for (const ErrorMessage& message : ERROR_MESSAGES) {
-        if (message.code == code) {
-            std::fputs(message.text, out);
-            return;
-        }
+    if (const char* message = serial_message(code)) {
+        std::fputs(message, out);
+        return;
     }
     std::fprintf(out, "Unknown code %d\n", code);
 }

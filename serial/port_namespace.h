@@ -18,3 +18,10 @@ std::string port_file_path(PortIndex port);
 // 0 with `out` set, or a negative SerialStatus (see serial_service.h).
 SerialStatus open_endpoint(PortIndex port, const SerialDefaults& defaults,
                            std::unique_ptr<SerialEndpoint>& out);
+
+// Opens a port named directly rather than by a COM number: `rfc2217://HOST:PORT`
+// (an RFC 2217 server on the network), or a path to the device itself (a
+// tty or a Unix-domain socket on Linux, `\\.\COM12` on Windows). The same
+// checks and results as open_endpoint: -10 for a name that leads to no port.
+SerialStatus open_named_endpoint(const std::string& name, const SerialDefaults& defaults,
+                                 std::unique_ptr<SerialEndpoint>& out);

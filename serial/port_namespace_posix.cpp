@@ -174,3 +174,33 @@ SerialStatus open_endpoint(PortIndex port, const SerialDefaults& defaults,
     }
     return -10; // a regular file, a directory...: no port
 }
+
+SerialStatus open_named_endpoint(const std::string& name, const SerialDefaults& defaults,
+                                 std::unique_ptr<SerialEndpoint>& out) {
+    if (name.rfind("rfc2217://", 0) == 0) {
+        return rfc2217_open_port_file(name, defaults, out);
+    }
+    struct stat target {};
+    if (name.empty() || stat(name.c_str(), &target) != 0) {
+        const int error_number = errno;
+        if (name.empty() || error_number == ENOENT || error_number == ENOTDIR) {
+            struct stat entry {};
+            return !name.empty() && lstat(name.c_str(), &entry) == 0 ? -13 : -10;
+        }
+        if (error_number == ELOOP) {
+            return -13;
+        }
+        serial_record_os_error(error_number);
+        return -103;
+    }
+    if (S_ISCHR(target.st_mode)) {
+        if (is_reserved_terminal(target.st_rdev)) {
+            return -2;
+        }
+        return tty_open(name, defaults, out);
+    }
+    if (S_ISSOCK(target.st_mode)) {
+        return rfc2217_open(name, defaults, out);
+    }
+    return -10;
+}

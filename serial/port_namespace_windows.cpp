@@ -189,3 +189,26 @@ SerialStatus open_endpoint(PortIndex port, const SerialDefaults& defaults,
     }
     return comm_open(path, defaults, out);
 }
+
+SerialStatus open_named_endpoint(const std::string& name, const SerialDefaults& defaults,
+                                 std::unique_ptr<SerialEndpoint>& out) {
+    if (name.rfind("rfc2217://", 0) == 0) {
+        return rfc2217_open_port_file(name, defaults, out);
+    }
+    if (name.empty()) {
+        return -10;
+    }
+    const int needed = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name.data(),
+                                           static_cast<int>(name.size()), nullptr, 0);
+    if (needed <= 0) {
+        return -10;
+    }
+    std::wstring path(static_cast<size_t>(needed), L'\0');
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name.data(), static_cast<int>(name.size()),
+                        path.data(), needed);
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return -10;
+    }
+    return comm_open(path, defaults, out);
+}

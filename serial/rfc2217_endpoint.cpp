@@ -64,6 +64,7 @@ class Rfc2217Endpoint final : public SerialEndpoint {
     SerialStatus cts() override;
     SerialStatus set_rts(bool on) override;
     SerialStatus set_dtr(bool on) override;
+    bool lost() const override { return gone_; }
 
   private:
     void send_com_port(uint8_t command, const uint8_t* value, size_t size);

@@ -34,10 +34,14 @@ class SerialEndpoint {
     virtual SerialStatus cts() = 0;
     virtual SerialStatus set_rts(bool on) = 0;
     virtual SerialStatus set_dtr(bool on) = 0;
+    // True once the port itself is gone (device removed, hang-up, the peer
+    // closed the connection): it then reads as no data and CTS released.
+    virtual bool lost() const { return false; }
 };
 
 // The service's record of the last operating-system error (errno value), read
-// back as text by serial_error_text().
+// back as text by serial_error_text(). Kept per thread: ports opened on two
+// threads at once each report their own.
 void serial_record_os_error(int error_number);
 
 // The current defaults for ports opened from now on.
@@ -47,3 +51,19 @@ const SerialDefaults& serial_defaults();
 // script a port). Returns -1 for an index outside 0..255, -2 when the index is
 // taken.
 SerialStatus serial_attach(PortIndex port, std::unique_ptr<SerialEndpoint> endpoint);
+
+// Ports opened by a name rather than a COM number (a device path, an RFC 2217
+// address) live in slots after the COM numbers' own: PortIndex
+// SERIAL_PORT_COUNT and up, which no COM number reaches.
+constexpr int SERIAL_NAMED_PORT_COUNT = 256;
+// Puts an opened endpoint in a free named slot: 0 with `port` set, or -2 when
+// every slot is taken.
+SerialStatus serial_attach_named(std::unique_ptr<SerialEndpoint> endpoint, PortIndex& port);
+
+// Opens COM `port` (0..255) with the given settings rather than the service's
+// defaults, so that two threads opening ports at once share nothing. The
+// results are those of serial_reset.
+SerialStatus serial_open_with(PortIndex port, const SerialDefaults& settings);
+
+// True when the port at `port` is open and its device or peer is gone.
+bool serial_port_lost(PortIndex port);

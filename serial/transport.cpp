@@ -3,22 +3,21 @@
 // clock while a wait runs neither stretches nor cuts it.
 #include "serial/transport.h"
 
+#include "platform/cancel_signal.h"
 #include "platform/clock.h"
 #include "platform/sleep.h"
 
 namespace {
 
-// The one start instant shared by stopwatch(0), read_line and read_byte, in
-// microseconds on the monotonic clock.
-int64_t start_instant_us = 0;
-
-void set_start_instant() {
-    start_instant_us = monotonic_us();
+// The start instant shared by stopwatch(0), read_line and read_byte on one
+// link, in microseconds on the monotonic clock.
+void set_start_instant(DeviceLink& link) {
+    link.start_instant_us = monotonic_us();
 }
 
-// Whole milliseconds since the start instant.
-int32_t elapsed_ms() {
-    return static_cast<int32_t>((monotonic_us() - start_instant_us) / 1000);
+// Whole milliseconds since the link's start instant.
+int32_t elapsed_ms(const DeviceLink& link) {
+    return static_cast<int32_t>((monotonic_us() - link.start_instant_us) / 1000);
 }
 
 // One byte takes ten bit times on the line (start, 8 data, stop); at 300 baud,
@@ -29,7 +28,25 @@ constexpr int64_t TX_WAIT_MARGIN_US = 1000000;
 
 } // namespace
 
-int send_command(PortIndex port, const char* text) {
+int32_t scaled_ms(const DeviceLink& link, int32_t milliseconds) {
+    return static_cast<int32_t>(static_cast<int64_t>(milliseconds) * link.timeout_scale_percent /
+                                100);
+}
+
+bool link_cancelled(const DeviceLink& link) {
+    return link.cancel != nullptr && link.cancel->raised();
+}
+
+bool link_pause(DeviceLink& link, uint32_t milliseconds) {
+    if (link.cancel == nullptr) {
+        sleep_ms(milliseconds);
+        return true;
+    }
+    return link.cancel->pause_ms(milliseconds);
+}
+
+int send_command(DeviceLink& link, const char* text) {
+    const PortIndex port = link.port;
     int64_t bytes_put = 0;
     for (const char* next = text; *next != '\0'; ++next) {
         const unsigned char byte = static_cast<unsigned char>(*next);
@@ -49,8 +66,9 @@ int send_command(PortIndex port, const char* text) {
     return 1;
 }
 
-int read_line(PortIndex port, char* buffer, uint16_t size, uint16_t timeout_ms) {
-    set_start_instant();
+int read_line(DeviceLink& link, char* buffer, uint16_t size, uint16_t timeout_ms) {
+    const PortIndex port = link.port;
+    set_start_instant(link);
     if (size == 0) {
         return -1;
     }
@@ -60,11 +78,11 @@ int read_line(PortIndex port, char* buffer, uint16_t size, uint16_t timeout_ms) 
     }
     int count = 0;
     for (;;) {
-        if (elapsed_ms() >= timeout_ms) {
+        if (elapsed_ms(link) >= timeout_ms || link_cancelled(link)) {
             return count > 0 ? count : -1;
         }
         if (serial_rx_count(port) == 0) {
-            sleep_ms(1);
+            link_pause(link, 1);
             continue;
         }
         // Take bytes for as long as the queue holds some.
@@ -72,7 +90,7 @@ int read_line(PortIndex port, char* buffer, uint16_t size, uint16_t timeout_ms) 
             const int byte = serial_get_byte(port);
             if (byte < 0) {
                 // An error result is no data, never a character.
-                sleep_ms(1);
+                link_pause(link, 1);
                 break;
             }
             if (byte == '\n' || byte == '\r') {
@@ -89,17 +107,18 @@ int read_line(PortIndex port, char* buffer, uint16_t size, uint16_t timeout_ms) 
                 }
             }
             if (serial_rx_count(port) == 0) {
-                sleep_ms(1);
+                link_pause(link, 1);
                 break;
             }
         }
     }
 }
 
-int read_byte(PortIndex port, uint16_t timeout_ms) {
-    set_start_instant();
+int read_byte(DeviceLink& link, uint16_t timeout_ms) {
+    const PortIndex port = link.port;
+    set_start_instant(link);
     for (;;) {
-        if (elapsed_ms() >= timeout_ms) {
+        if (elapsed_ms(link) >= timeout_ms || link_cancelled(link)) {
             return -1;
         }
         if (serial_rx_count(port) != 0) {
@@ -112,12 +131,12 @@ int read_byte(PortIndex port, uint16_t timeout_ms) {
     }
 }
 
-int32_t stopwatch(int mode) {
+int32_t stopwatch(DeviceLink& link, int mode) {
     if (mode == 0) {
-        set_start_instant();
+        set_start_instant(link);
         return 0;
     }
-    return elapsed_ms();
+    return elapsed_ms(link);
 }
 
 void micro_delay(int64_t microseconds) {

@@ -371,6 +371,7 @@ class TtyEndpoint final : public SerialEndpoint {
 
     SerialStatus set_rts(bool on) override { return modem_line(TIOCM_RTS, on); }
     SerialStatus set_dtr(bool on) override { return modem_line(TIOCM_DTR, on); }
+    bool lost() const override { return lost_; }
 
   private:
     // From the settings found at open.

@@ -9,7 +9,7 @@
 //       (with ZORVIDLK_PORT_DIR set) opens COM at 115200 baud, runs N scans
 //       (default 3) of the board with the settings P0, I100 and times every
 //       byte request of each transfer exactly as the acquisition makes it:
-//       RTS set, read_byte(port, 500), RTS clear, micro_delay(1).
+//       RTS set, read_byte(link, 500), RTS clear, micro_delay(1).
 #include "platform/clock.h"
 #include "platform/sleep.h"
 #include "serial/serial_service.h"
@@ -124,20 +124,22 @@ int run_handshake(int com, int scans) {
         return 1;
     }
     serial_rts(port, 'C');
+    DeviceLink link;
+    link.port = port;
     for (const char* command : {"E5\r", "P0\r", "R1\r", "I100\r"}) {
-        send_command(port, command);
+        send_command(link, command);
         sleep_ms(100);
     }
     std::vector<int64_t> per_byte;
     std::vector<int64_t> transfers;
     int missing = 0;
     for (int scan = 0; scan < scans; ++scan) {
-        send_command(port, "S\r");
+        send_command(link, "S\r");
         if (!wait_cts(port, true, 500) || !wait_cts(port, false, 15000)) {
             std::fprintf(stderr, "zorvidlk-delay-bench: the scan did not run\n");
             return 1;
         }
-        send_command(port, "g\r");
+        send_command(link, "g\r");
         if (!wait_cts(port, true, 500)) {
             std::fprintf(stderr, "zorvidlk-delay-bench: no data ready\n");
             return 1;
@@ -147,7 +149,7 @@ int run_handshake(int com, int scans) {
         for (int i = 0; i < 512; ++i) {
             const int64_t before = now_ns();
             serial_rts(port, 'S');
-            const int byte = read_byte(port, 500);
+            const int byte = read_byte(link, 500);
             serial_rts(port, 'C');
             per_byte.push_back(now_ns() - before);
             missing += byte < 0 ? 1 : 0;

@@ -1,4 +1,4 @@
-#include "instrument/acquisition.h"
+#include "app/collect_spectra.h"
 
 #include "captured_file.h"
 #include "instrument/scan_settings.h"
@@ -173,11 +173,12 @@ TEST_F(Acquisition, EachCtsWaitSleepsBeforeItsFirstLook) {
 }
 
 TEST_F(Acquisition, ATimeOutWinsOverCtsSeenInTheSamePass) {
-    // The first look at CTS returns (not asserted) when the wait has run for
-    // 499 ms; after the next sleep the time is up, and although the board now
-    // asserts CTS, the time is tested first.
+    // The first look at CTS returns (not asserted) 500 ms after "S\r" went
+    // out, just before the wait's own 500 ms are up; after the next sleep the
+    // time is up, and although the board now asserts CTS, the time is tested
+    // first.
     line->transfer = transfer_for(1);
-    line->cts_script = {{499, 0}};
+    line->cts_script = {{500, 0}};
     std::vector<uint16_t> buffer(PIXELS_PER_SCAN, UNTOUCHED);
     const auto [result, err] = acquire(PORT, 1, 20, buffer.data());
 

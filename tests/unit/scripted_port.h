@@ -57,9 +57,11 @@ struct ScriptedLine {
     int error_result = -103;                     // the serial service's error result
     std::vector<int> noise_after_scan;           // queued as soon as "S\r" arrives
     std::string command;                         // command text being received
+    int64_t last_command_us = 0;                 // when the last command arrived
     bool cts_stuck_after_data = false;           // CTS stays asserted after the last byte
-    // The first cts() calls: each returns once stopwatch(1) reads until_ms or
-    // more, with result (the board model is not consulted).
+    // The first cts() calls: each returns once until_ms or more have passed
+    // since the last command arrived, with result (the board model is not
+    // consulted).
     struct CtsAnswer {
         int32_t until_ms;
         int result;
@@ -95,6 +97,7 @@ class ScriptedPort : public SerialEndpoint {
         line_->tx_pending += line_->tx_pending_per_byte;
         if (byte == '\r') {
             line_->record("cmd:" + line_->command);
+            line_->last_command_us = monotonic_us();
             board_command(line_->command);
             line_->command.clear();
         } else {
@@ -164,7 +167,7 @@ class ScriptedPort : public SerialEndpoint {
         if (!line_->cts_script.empty()) {
             const ScriptedLine::CtsAnswer answer = line_->cts_script.front();
             line_->cts_script.pop_front();
-            while (stopwatch(1) < answer.until_ms) {
+            while (monotonic_us() - line_->last_command_us < int64_t{answer.until_ms} * 1000) {
                 sleep_ms(1);
             }
             return answer.result;

@@ -17,6 +17,7 @@ class Transport : public ::testing::Test {
     void SetUp() override {
         line = attach_scripted_port(PORT);
         ASSERT_NE(line, nullptr);
+        link.port = PORT;
     }
     void TearDown() override { serial_close(PORT); }
 
@@ -29,18 +30,19 @@ class Transport : public ::testing::Test {
     }
 
     std::shared_ptr<ScriptedLine> line;
+    DeviceLink link;
 };
 
 TEST_F(Transport, ReadLineSkipsLeadingTerminatorsAndLeavesTheRestQueued) {
     line->queue_text("\r\nABC\r\n");
     char buffer[128];
-    EXPECT_EQ(read_line(PORT, buffer, sizeof buffer, 1000), 3);
+    EXPECT_EQ(read_line(link, buffer, sizeof buffer, 1000), 3);
     EXPECT_STREQ(buffer, "ABC");
     EXPECT_EQ(queued(), "\n");
 
     // The leftover line feed is a leading terminator of the next line.
     line->queue_text("DE\r");
-    EXPECT_EQ(read_line(PORT, buffer, sizeof buffer, 1000), 2);
+    EXPECT_EQ(read_line(link, buffer, sizeof buffer, 1000), 2);
     EXPECT_STREQ(buffer, "DE");
     EXPECT_TRUE(line->rx.empty());
 }
@@ -49,7 +51,7 @@ TEST_F(Transport, ReadLineCutsALongLineAtSizeMinusOne) {
     const std::string long_line(200, 'x');
     line->queue_text(long_line + "\r");
     char buffer[128];
-    EXPECT_EQ(read_line(PORT, buffer, sizeof buffer, 1000), 127);
+    EXPECT_EQ(read_line(link, buffer, sizeof buffer, 1000), 127);
     EXPECT_EQ(std::string(buffer), std::string(127, 'x'));
     EXPECT_EQ(queued(), std::string(73, 'x') + "\r");
 
@@ -57,7 +59,7 @@ TEST_F(Transport, ReadLineCutsALongLineAtSizeMinusOne) {
     line->rx.clear();
     line->queue_text("QR\n");
     char small[2];
-    EXPECT_EQ(read_line(PORT, small, sizeof small, 1000), 1);
+    EXPECT_EQ(read_line(link, small, sizeof small, 1000), 1);
     EXPECT_STREQ(small, "Q");
 }
 
@@ -73,7 +75,7 @@ TEST_F(Transport, ReadLineTimeOutReturnsWhatArrivedOrMinusOne) {
         line->queue_text(c.received);
         char buffer[16] = "junk";
         const int64_t started = monotonic_ms();
-        EXPECT_EQ(read_line(PORT, buffer, sizeof buffer, 60), c.result) << c.received;
+        EXPECT_EQ(read_line(link, buffer, sizeof buffer, 60), c.result) << c.received;
         EXPECT_GE(monotonic_ms() - started, 60) << c.received;
         EXPECT_STREQ(buffer, c.text) << c.received;
     }
@@ -85,7 +87,7 @@ TEST_F(Transport, ReadLineTestsTheTimeOnlyWhenTheQueueIsEmpty) {
     line->queue_text("0123456789\rX");
     line->get_byte_delay_ms = 2;
     char buffer[32];
-    EXPECT_EQ(read_line(PORT, buffer, sizeof buffer, 5), 10);
+    EXPECT_EQ(read_line(link, buffer, sizeof buffer, 5), 10);
     EXPECT_STREQ(buffer, "0123456789");
     EXPECT_EQ(queued(), "X");
 }
@@ -93,9 +95,9 @@ TEST_F(Transport, ReadLineTestsTheTimeOnlyWhenTheQueueIsEmpty) {
 TEST_F(Transport, TimeOutZeroNeverLooksAtTheQueue) {
     line->queue_text("A\r");
     char buffer[16] = "junk";
-    EXPECT_EQ(read_line(PORT, buffer, sizeof buffer, 0), -1);
+    EXPECT_EQ(read_line(link, buffer, sizeof buffer, 0), -1);
     EXPECT_STREQ(buffer, "");
-    EXPECT_EQ(read_byte(PORT, 0), -1);
+    EXPECT_EQ(read_byte(link, 0), -1);
     EXPECT_EQ(line->rx_count_calls, 0);
     EXPECT_EQ(line->get_byte_calls, 0);
     EXPECT_EQ(line->rx.size(), 2U);
@@ -105,41 +107,41 @@ TEST_F(Transport, ErrorResultsOfTheServiceAreNeverTakenAsBytes) {
     // read_line: an error result counts as an empty queue.
     line->rx = {'A', -103, 'B', '\r'};
     char buffer[16];
-    EXPECT_EQ(read_line(PORT, buffer, sizeof buffer, 1000), 2);
+    EXPECT_EQ(read_line(link, buffer, sizeof buffer, 1000), 2);
     EXPECT_STREQ(buffer, "AB");
 
     // read_byte: polls on past an error result to the next byte...
     line->rx = {-103, -100, 0x41};
-    EXPECT_EQ(read_byte(PORT, 1000), 0x41);
+    EXPECT_EQ(read_byte(link, 1000), 0x41);
 
     // ...and times out when only errors come.
     line->rx = {-103};
-    EXPECT_EQ(read_byte(PORT, 30), -1);
+    EXPECT_EQ(read_byte(link, 30), -1);
     line->rx = {-103, -103};
-    EXPECT_EQ(read_line(PORT, buffer, sizeof buffer, 30), -1);
+    EXPECT_EQ(read_line(link, buffer, sizeof buffer, 30), -1);
     EXPECT_STREQ(buffer, "");
 }
 
 TEST_F(Transport, ReadByteReturnsEveryByteValue) {
     line->rx = {0x00, 0x0A, 0x0D, 0xFF};
-    EXPECT_EQ(read_byte(PORT, 500), 0x00);
-    EXPECT_EQ(read_byte(PORT, 500), 0x0A);
-    EXPECT_EQ(read_byte(PORT, 500), 0x0D);
-    EXPECT_EQ(read_byte(PORT, 500), 0xFF);
-    EXPECT_EQ(read_byte(PORT, 20), -1);
+    EXPECT_EQ(read_byte(link, 500), 0x00);
+    EXPECT_EQ(read_byte(link, 500), 0x0A);
+    EXPECT_EQ(read_byte(link, 500), 0x0D);
+    EXPECT_EQ(read_byte(link, 500), 0xFF);
+    EXPECT_EQ(read_byte(link, 20), -1);
 }
 
 TEST_F(Transport, SendCommandPutsACarriageReturnBeforeEachLineFeed) {
-    EXPECT_EQ(send_command(PORT, "L1\r"), 1);
+    EXPECT_EQ(send_command(link, "L1\r"), 1);
     EXPECT_EQ(line->tx, "L1\r");
     line->tx.clear();
-    EXPECT_EQ(send_command(PORT, "a\nb"), 1);
+    EXPECT_EQ(send_command(link, "a\nb"), 1);
     EXPECT_EQ(line->tx, "a\r\nb");
 }
 
 TEST_F(Transport, SendCommandWaitsUntilTheTransmitQueueIsEmpty) {
     line->tx_pending_per_byte = 5;
-    EXPECT_EQ(send_command(PORT, "V\r"), 1);
+    EXPECT_EQ(send_command(link, "V\r"), 1);
     EXPECT_EQ(line->tx_pending, 0);
     EXPECT_EQ(line->tx_count_calls, 11); // counts 10 down to 1, then the 0
 }
@@ -147,7 +149,7 @@ TEST_F(Transport, SendCommandWaitsUntilTheTransmitQueueIsEmpty) {
 TEST_F(Transport, SendCommandWaitEndsOnAnErrorResult) {
     line->tx_stuck = true;
     line->tx_stuck_result = -103;
-    EXPECT_EQ(send_command(PORT, "V\r"), 1);
+    EXPECT_EQ(send_command(link, "V\r"), 1);
     EXPECT_EQ(line->tx_count_calls, 1);
 }
 
@@ -155,7 +157,7 @@ TEST_F(Transport, SendCommandWaitIsBoundedWhenTheQueueNeverEmpties) {
     line->tx_stuck = true;
     line->tx_stuck_result = 7;
     const int64_t started = monotonic_ms();
-    EXPECT_EQ(send_command(PORT, "V\r"), 1);
+    EXPECT_EQ(send_command(link, "V\r"), 1);
     const int64_t took = monotonic_ms() - started;
     // Two bytes at 300 baud take about 67 ms; the bound adds a margin to that.
     EXPECT_GE(took, 67);
@@ -164,16 +166,16 @@ TEST_F(Transport, SendCommandWaitIsBoundedWhenTheQueueNeverEmpties) {
 }
 
 TEST_F(Transport, StopwatchSharesItsStartWithTheReads) {
-    EXPECT_EQ(stopwatch(0), 0);
+    EXPECT_EQ(stopwatch(link, 0), 0);
     sleep_ms(30);
-    EXPECT_GE(stopwatch(1), 30);
-    EXPECT_GE(stopwatch(-7), 30); // any non-zero mode reads
+    EXPECT_GE(stopwatch(link, 1), 30);
+    EXPECT_GE(stopwatch(link, -7), 30); // any non-zero mode reads
 
     // A read sets the start instant anew: the reading counts from its start.
-    stopwatch(0);
+    stopwatch(link, 0);
     sleep_ms(300);
-    EXPECT_EQ(read_byte(PORT, 10), -1);
-    const int32_t since_read = stopwatch(1);
+    EXPECT_EQ(read_byte(link, 10), -1);
+    const int32_t since_read = stopwatch(link, 1);
     EXPECT_GE(since_read, 10);
     EXPECT_LT(since_read, 300);
 }

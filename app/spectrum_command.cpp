@@ -1,8 +1,8 @@
 // Menu command G: one acquisition into a fresh buffer, then the table of
 // pixels (rows) by data scans (columns) on standard output.
-#include "instrument/spectrum_command.h"
+#include "app/spectrum_command.h"
 
-#include "instrument/acquisition.h"
+#include "app/collect_spectra.h"
 
 #include <cstdio>
 #include <memory>
