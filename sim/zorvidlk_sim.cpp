@@ -304,11 +304,13 @@ bool open_listeners(Simulator& sim, const SimOptions& options, std::string& read
     }
     if (options.tcp) {
         uint16_t port = 0;
-        sim.tcp_fd = listen_tcp(options.tcp_host, options.tcp_port, port, error);
+        sim.tcp_fd = listen_tcp(options.tcp_address, options.tcp_port, port, error);
         if (sim.tcp_fd < 0) {
             return false;
         }
-        ready += " tcp " + options.tcp_host + ":" + std::to_string(port);
+        const bool v6 = options.tcp_address.find(':') != std::string::npos;
+        ready += " tcp " + (v6 ? "[" + options.tcp_address + "]" : options.tcp_address) + ":" +
+                 std::to_string(port);
     }
     return true;
 }

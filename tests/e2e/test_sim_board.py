@@ -384,3 +384,40 @@ def test_after_an_rts_flood_a_command_is_answered(simulator, adapters, seconds, 
             answers = received[client] // CONTROL_ANSWER_BYTES
             assert answers < 1.5 * seconds / SHORTEST_RTS_CHANGE + 1000, name
         client.close()
+
+
+@pytest.mark.parametrize("address, family, ready", [
+    ("0.0.0.0:0", None, None),
+    ("192.0.2.1:0", None, None),
+    ("[::]:0", None, None),
+    ("board.example:0", None, None),
+    ("localhost:0", socket.AF_INET, "127.0.0.1"),
+    ("127.1.2.3:0", socket.AF_INET, "127.1.2.3"),
+    ("[::1]:0", socket.AF_INET6, "[::1]"),
+])
+def test_tcp_serves_this_machine_only(port_dir, address, family, ready):
+    """Any other address is a usage error with one line saying why, before
+    anything listens."""
+    path = os.path.join(port_dir, "COM1")
+    process = subprocess.Popen([SIMULATOR, "--socket", path, "--tcp", address],
+                               stdin=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    try:
+        line = process.stderr.readline().decode()
+        if ready is None:
+            assert process.wait(timeout=5) == 2
+            assert line.startswith("zorvidlk-sim: --tcp serves this machine only: ")
+            assert line.endswith(" not " + address.rsplit(":", 1)[0] + "\n")
+            assert process.stderr.read() == b""
+            assert not os.path.exists(path)
+            return
+        assert " tcp %s:" % ready in line
+        port = int(line.rsplit(":", 1)[1])
+        host = ready.strip("[]")
+        with socket.socket(family, socket.SOCK_STREAM) as client:
+            client.settimeout(5)
+            client.connect((host, port))
+            assert client.recv(1) == b"\xff"  # the server's Telnet negotiation
+    finally:
+        if process.poll() is None:
+            process.terminate()
+            process.wait(timeout=5)
