@@ -151,10 +151,11 @@ def test_noise_between_commands_and_during_scans_never_in_a_reply_or_a_transfer(
     assert [e["name"] for e in sim.events("fault")] == ["noise"]
 
 
-def rss_kib(pid):
+def rss_kib(pid, field="VmRSS"):
+    """Resident memory now, or its peak with field="VmHWM"."""
     with open("/proc/%d/status" % pid) as stream:
         for line in stream:
-            if line.startswith("VmRSS:"):
+            if line.startswith(field + ":"):
                 return int(line.split()[1])
     return 0
 
@@ -274,14 +275,6 @@ RTS_DELAYING_ADAPTERS = ["ftdi", "ftdi-low-latency", "cp210x", "ch340", "ch340-c
                          "cdc-acm", "ser2net"]
 
 
-def peak_rss_kib(pid):
-    with open("/proc/%d/status" % pid) as stream:
-        for line in stream:
-            if line.startswith("VmHWM:"):
-                return int(line.split()[1])
-    return 0
-
-
 def read_until_reply(client, deadline):
     """Reads until the firmware reply has come, by the monotonic `deadline`;
     what was received, or None."""
@@ -376,7 +369,7 @@ def test_after_an_rts_flood_a_command_is_answered(simulator, adapters, seconds, 
     deadline = time.monotonic() + 5.0
     for (name, _), sim, client in zip(adapters, sims, clients):
         assert read_until_reply(client, deadline) is not None, name
-        peak = peak_rss_kib(sim.process.pid)
+        peak = rss_kib(sim.process.pid, "VmHWM")
         assert peak < 64 * 1024, "%s: peak %d KiB" % (name, peak)
         if own_buffer is not None:
             # Changes are answered as they are taken: no faster than the
