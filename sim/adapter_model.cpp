@@ -64,10 +64,10 @@ void insert_due(std::deque<HostItem>& outbox, const HostItem& item) {
     outbox.insert(at, item);
 }
 
-// When the held bytes go to the host, or -1 while they wait for more.
-int64_t held_release_ns(const AdapterModel& model) {
+// When the held bytes go to the host; none while they wait for more.
+Deadline held_release_ns(const AdapterModel& model) {
     if (model.held.empty()) {
-        return -1;
+        return std::nullopt;
     }
     const AdapterParams& params = *model.params;
     switch (params.hand_over) {
@@ -81,7 +81,7 @@ int64_t held_release_ns(const AdapterModel& model) {
     case HandOver::full_chunk:
         break;
     }
-    return -1;
+    return std::nullopt;
 }
 
 void release_held(AdapterModel& model, int64_t due_ns) {
@@ -92,18 +92,18 @@ void release_held(AdapterModel& model, int64_t due_ns) {
 }
 
 void release_held_by(AdapterModel& model, int64_t now_ns) {
-    const int64_t release = held_release_ns(model);
-    if (release >= 0 && release <= now_ns) {
-        release_held(model, release);
+    const Deadline release = held_release_ns(model);
+    if (release && *release <= now_ns) {
+        release_held(model, *release);
     }
 }
 
 // The sampled timer's tick that sees the board's state, if it is due by `now_ns`.
 void take_sample_by(AdapterModel& model, int64_t now_ns) {
-    if (model.next_sample_ns >= 0 && model.next_sample_ns <= now_ns) {
-        insert_due(model.outbox,
-                   HostItem{true, model.board_cts ? uint8_t{1} : uint8_t{0}, model.next_sample_ns});
-        model.next_sample_ns = -1;
+    if (model.next_sample_ns && *model.next_sample_ns <= now_ns) {
+        insert_due(model.outbox, HostItem{true, model.board_cts ? uint8_t{1} : uint8_t{0},
+                                          *model.next_sample_ns});
+        model.next_sample_ns.reset();
     }
 }
 
@@ -144,11 +144,10 @@ void adapter_init(AdapterModel& model, const AdapterParams& params, uint64_t see
 
 void adapter_reset(AdapterModel& model) {
     model.rts_queue.clear();
-    model.control_free_ns = 0;
     model.held.clear();
     model.outbox.clear();
     model.board_cts = false;
-    model.next_sample_ns = -1;
+    model.next_sample_ns.reset();
     model.host_cts = model.params->cts == CtsReport::always_asserted;
 }
 
@@ -157,9 +156,10 @@ bool adapter_set_rts(AdapterModel& model, bool on, int64_t now_ns) {
         return true;
     }
     // One control transfer after the other: a change waits for the one before.
-    const int64_t due = std::max(now_ns, model.control_free_ns) + model.params->rts_ns;
-    model.control_free_ns = due;
-    model.rts_queue.push_back(HostItem{false, on ? uint8_t{1} : uint8_t{0}, due});
+    const int64_t start =
+        model.rts_queue.empty() ? now_ns : std::max(now_ns, model.rts_queue.back().due_ns);
+    const int64_t due = start + model.params->rts_ns;
+    model.rts_queue.push_back(RtsChange{on, due});
     return false;
 }
 
@@ -167,9 +167,18 @@ bool adapter_take_rts(AdapterModel& model, int64_t now_ns, bool& on) {
     if (model.rts_queue.empty() || model.rts_queue.front().due_ns > now_ns) {
         return false;
     }
-    on = model.rts_queue.front().value != 0;
+    on = model.rts_queue.front().on;
     model.rts_queue.pop_front();
     return true;
+}
+
+int64_t adapter_rts_backlog_ns(const AdapterModel& model, int64_t now_ns) {
+    return model.rts_queue.empty() ? 0
+                                   : std::max<int64_t>(0, model.rts_queue.back().due_ns - now_ns);
+}
+
+size_t adapter_held_items(const AdapterModel& model) {
+    return model.rts_queue.size() + model.held.size() + model.outbox.size();
 }
 
 void adapter_board_byte(AdapterModel& model, uint8_t byte, int64_t at_ns, int64_t char_ns) {
@@ -216,8 +225,9 @@ void adapter_board_cts(AdapterModel& model, bool on, int64_t at_ns) {
         }
         model.board_cts = on;
         model.next_sample_ns =
-            on != seen ? next_tick(at_ns, model.origin_ns, model.phase_ns, params.cts_ns, false)
-                       : -1;
+            on != seen
+                ? Deadline{next_tick(at_ns, model.origin_ns, model.phase_ns, params.cts_ns, false)}
+                : std::nullopt;
         break;
     }
     case CtsReport::always_asserted:
@@ -248,21 +258,14 @@ void adapter_emit_due(AdapterModel& model, int64_t now_ns, std::vector<HostItem>
     }
 }
 
-int64_t adapter_next_due_ns(const AdapterModel& model) {
-    int64_t next = -1;
-    const auto consider = [&next](int64_t when) {
-        if (when >= 0 && (next < 0 || when < next)) {
-            next = when;
-        }
-    };
+Deadline adapter_next_due_ns(const AdapterModel& model) {
+    Deadline next = earliest(held_release_ns(model), model.next_sample_ns);
     if (!model.rts_queue.empty()) {
-        consider(model.rts_queue.front().due_ns);
+        next = earliest(next, model.rts_queue.front().due_ns);
     }
     if (!model.outbox.empty()) {
-        consider(model.outbox.front().due_ns);
+        next = earliest(next, model.outbox.front().due_ns);
     }
-    consider(held_release_ns(model));
-    consider(model.next_sample_ns);
     return next;
 }
 

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "serial/telnet_parser.h"
+#include "sim/deadline.h"
 #include "sim/line_stream.h"
 
 #include <cstddef>
@@ -54,9 +55,16 @@ const AdapterParams* adapter_find(const std::string& name);
 std::string adapter_names();
 const std::vector<AdapterParams>& adapter_params_table();
 
+// What reaches the host: a data byte or a CTS change.
 struct HostItem {
     bool is_cts = false;
     uint8_t value = 0; // a data byte, or 1/0 for CTS asserted/released
+    int64_t due_ns = 0;
+};
+
+// An RTS change on its way from the host to the board.
+struct RtsChange {
+    bool on = false;
     int64_t due_ns = 0;
 };
 
@@ -66,8 +74,7 @@ struct AdapterModel {
     int64_t phase_ns = 0;
 
     // Host to board: RTS changes on their way.
-    std::deque<HostItem> rts_queue;
-    int64_t control_free_ns = 0;
+    std::deque<RtsChange> rts_queue; // in due order: the last one frees the control path
 
     // Board to host: bytes held by the adapter, and what is due at the host.
     std::deque<uint8_t> held;
@@ -78,8 +85,8 @@ struct AdapterModel {
 
     bool board_cts = false;
     int64_t board_cts_ns = 0;
-    int64_t next_sample_ns = -1; // sampled: the tick that will see the board's new state
-    bool host_cts = false;       // what the host has been told
+    Deadline next_sample_ns; // sampled: the tick that will see the board's new state
+    bool host_cts = false;   // what the host has been told
 };
 
 // A model for the simulator's run: `origin_ns` is the simulator's start,
@@ -94,6 +101,12 @@ void adapter_reset(AdapterModel& model);
 bool adapter_set_rts(AdapterModel& model, bool on, int64_t now_ns);
 // Takes the next RTS change due by `now_ns`; false when none is.
 bool adapter_take_rts(AdapterModel& model, int64_t now_ns, bool& on);
+// How long after `now_ns` the last RTS change on its way reaches the board; 0
+// when none is on its way.
+int64_t adapter_rts_backlog_ns(const AdapterModel& model, int64_t now_ns);
+// Items the adapter holds: RTS changes on their way, bytes it keeps, what
+// waits to reach the host.
+size_t adapter_held_items(const AdapterModel& model);
 
 // A byte from the board reached the adapter at `at_ns`; `char_ns` is one
 // character time at the line's rate.
@@ -106,8 +119,8 @@ void adapter_purge(AdapterModel& model);
 // Moves every item due by `now_ns` to `out`; a CTS item only when it changes
 // what the host was told.
 void adapter_emit_due(AdapterModel& model, int64_t now_ns, std::vector<HostItem>& out);
-// The next moment something is due, or -1.
-int64_t adapter_next_due_ns(const AdapterModel& model);
+// The next moment something is due; none when nothing is.
+Deadline adapter_next_due_ns(const AdapterModel& model);
 
 // One step of the board-to-host path: what the line delivers by `now_ns`
 // goes through the adapter, and what is due at the host is written to `wire`

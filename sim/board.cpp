@@ -47,7 +47,7 @@ void queue_text(BoardIo& io, const std::string& text) {
 }
 
 void send_firmware_reply(Board& board, BoardIo& io) {
-    board.reply_due_us = -1;
+    board.reply_due_us.reset();
     line_purge_noise(io.line);
     queue_text(io, board.firmware + "\r\n");
 }
@@ -69,7 +69,7 @@ bool parse_number(const std::string& text, unsigned long limit, unsigned long& v
 
 void end_activity(Board& board) {
     board.phase = BoardPhase::idle;
-    board.scan_end_us = -1;
+    board.scan_end_us.reset();
     board.data_requested = false;
     board.stalled = false;
     board.transfer_sent = 0;
@@ -101,7 +101,7 @@ void start_scan(Board& board, BoardIo& io) {
     board.phase = BoardPhase::scanning;
     board.scan_integration_ms = board.integration_ms;
     if (fault_take(board.faults, Fault::scan_stuck, io.events)) {
-        board.scan_end_us = -1;
+        board.scan_end_us.reset();
     } else {
         const int64_t duration_us = static_cast<int64_t>(board.pre_scans) * 4000 +
                                     static_cast<int64_t>(board.scan_integration_ms) * 1000;
@@ -188,7 +188,7 @@ void send_next_byte(Board& board, BoardIo& io) {
 // signal, but never between a command and its reply: a host that clears its
 // receive queue and then asks finds the line quiet.
 bool noise_allowed(const Board& board) {
-    return board.client && fault_armed(board.faults, Fault::noise) && board.reply_due_us < 0 &&
+    return board.client && fault_armed(board.faults, Fault::noise) && !board.reply_due_us &&
            board.phase != BoardPhase::transfer;
 }
 
@@ -232,8 +232,8 @@ void board_client_gone(Board& board) {
     board.cts = false;
     board.rts = false;
     board.command.clear();
-    board.reply_due_us = -1;
-    board.next_noise_us = -1;
+    board.reply_due_us.reset();
+    board.next_noise_us.reset();
 }
 
 void board_receive(Board& board, uint8_t byte, BoardIo& io) {
@@ -269,22 +269,22 @@ void board_tick(Board& board, BoardIo& io) {
     if (!board.client) {
         return;
     }
-    if (board.phase == BoardPhase::scanning && board.scan_end_us >= 0 &&
-        io.now_us >= board.scan_end_us) {
-        board.scan_end_us = -1;
+    if (board.phase == BoardPhase::scanning && board.scan_end_us &&
+        io.now_us >= *board.scan_end_us) {
+        board.scan_end_us.reset();
         set_cts(board, false, io);
         board.phase = BoardPhase::scan_done;
         if (board.data_requested) {
             make_data_ready(board, io);
         }
     }
-    if (board.reply_due_us >= 0 && io.now_us >= board.reply_due_us) {
+    if (board.reply_due_us && io.now_us >= *board.reply_due_us) {
         send_firmware_reply(board, io);
         if (noise_allowed(board)) {
             send_noise(board, io);
         }
     }
-    if (board.next_noise_us >= 0 && io.now_us >= board.next_noise_us) {
+    if (board.next_noise_us && io.now_us >= *board.next_noise_us) {
         if (scan_noise_allowed(board)) {
             send_noise(board, io);
         }
@@ -292,22 +292,16 @@ void board_tick(Board& board, BoardIo& io) {
     }
 }
 
-int64_t board_next_deadline_us(const Board& board) {
+Deadline board_next_deadline_us(const Board& board) {
     if (!board.client) {
-        return -1;
+        return std::nullopt;
     }
-    int64_t next = -1;
-    const auto consider = [&next](int64_t when) {
-        if (when >= 0 && (next < 0 || when < next)) {
-            next = when;
-        }
-    };
+    Deadline next = board.reply_due_us;
     if (board.phase == BoardPhase::scanning) {
-        consider(board.scan_end_us);
+        next = earliest(next, board.scan_end_us);
     }
-    consider(board.reply_due_us);
     if (fault_armed(board.faults, Fault::noise)) {
-        consider(board.next_noise_us);
+        next = earliest(next, board.next_noise_us);
     }
     return next;
 }

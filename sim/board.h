@@ -3,6 +3,7 @@
 // to the event log; faults bend the behaviour at their points.
 #pragma once
 
+#include "sim/deadline.h"
 #include "sim/events.h"
 #include "sim/faults.h"
 #include "sim/line_stream.h"
@@ -36,15 +37,15 @@ struct Board {
     bool cts = false;
     bool rts = false;
     BoardPhase phase = BoardPhase::idle;
-    int64_t scan_end_us = -1; // -1: the scan never ends by itself
+    Deadline scan_end_us; // none: the scan never ends by itself
     uint32_t scan_integration_ms = 0;
     bool data_requested = false; // "g\r" came while the scan ran
     bool stalled = false;        // a stall fault froze the transfer
     std::array<uint8_t, 2 * SIM_PIXELS> transfer_bytes{};
     size_t transfer_sent = 0;
     std::string command;
-    int64_t reply_due_us = -1; // a delayed "V\r" answer
-    int64_t next_noise_us = -1;
+    Deadline reply_due_us; // a delayed "V\r" answer
+    Deadline next_noise_us;
 };
 
 struct BoardIo {
@@ -62,6 +63,6 @@ void board_receive(Board& board, uint8_t byte, BoardIo& io);
 void board_set_rts(Board& board, bool on, BoardIo& io);
 
 // Runs what is due (scan end, delayed reply, noise); the next deadline in
-// microseconds, -1 for none.
+// microseconds.
 void board_tick(Board& board, BoardIo& io);
-int64_t board_next_deadline_us(const Board& board);
+Deadline board_next_deadline_us(const Board& board);

@@ -5,7 +5,7 @@
 namespace {
 
 int64_t due_of(const LineStream& line, const LineEntry& entry) {
-    const int64_t start = std::max(entry.queued_ns, line.line_free_ns);
+    const int64_t start = std::max(entry.queued_ns, line.line_free_ns.value_or(entry.queued_ns));
     const bool is_byte =
         entry.kind == LineEntryKind::byte || entry.kind == LineEntryKind::noise_byte;
     return is_byte ? start + line.byte_time_ns : start;
@@ -20,7 +20,7 @@ void line_set_baud(LineStream& line, long baud) {
 
 void line_reset(LineStream& line, long baud) {
     line.entries.clear();
-    line.line_free_ns = 0;
+    line.line_free_ns.reset();
     line.cts = false;
     line.modem_mask = 0xFF;
     line_set_baud(line, baud);
@@ -41,8 +41,11 @@ void line_purge_data(LineStream& line) {
     });
 }
 
-int64_t line_next_due_ns(const LineStream& line) {
-    return line.entries.empty() ? -1 : due_of(line, line.entries.front());
+Deadline line_next_due_ns(const LineStream& line) {
+    if (line.entries.empty()) {
+        return std::nullopt;
+    }
+    return due_of(line, line.entries.front());
 }
 
 uint8_t line_modem_state(bool cts, bool changed) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "serial/telnet_parser.h"
+#include "sim/deadline.h"
 
 #include <cstdint>
 #include <deque>
@@ -21,7 +22,7 @@ struct LineEntry {
 struct LineStream {
     std::deque<LineEntry> entries;
     int64_t byte_time_ns = 0;
-    int64_t line_free_ns = 0;  // when the last byte's stop bit ended
+    Deadline line_free_ns;     // when the last byte's stop bit ended
     bool cts = false;          // CTS at the line's far end, the adapter
     uint8_t modem_mask = 0xFF; // the client's modem-state mask
 };
@@ -41,8 +42,8 @@ void line_purge_noise(LineStream& line);
 // Drops every data byte not yet sent (RFC 2217 purge of the receive side).
 void line_purge_data(LineStream& line);
 
-// When the first entry is due, or -1 when the stream is empty.
-int64_t line_next_due_ns(const LineStream& line);
+// When the first entry is due; none when the stream is empty.
+Deadline line_next_due_ns(const LineStream& line);
 
 // Moves every entry due at `now_ns` to `out`, each with the moment it reached
 // the far end (a CTS entry only when CTS changes). Returns true when a

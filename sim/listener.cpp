@@ -40,7 +40,22 @@ bool socket_is_served(const sockaddr_un& address) {
     return served;
 }
 
+bool ipv4_loopback(const std::string& text, in_addr& address) {
+    return inet_pton(AF_INET, text.c_str(), &address) == 1 && (ntohl(address.s_addr) >> 24) == 127;
+}
+
 } // namespace
+
+std::string loopback_address(const std::string& host) {
+    in_addr v4{};
+    if (host == "localhost") {
+        return "127.0.0.1";
+    }
+    if (host == "[::1]") {
+        return "::1";
+    }
+    return ipv4_loopback(host, v4) ? host : std::string();
+}
 
 int listen_unix(const std::string& path, std::string& error) {
     sockaddr_un address{};
@@ -75,30 +90,44 @@ int listen_unix(const std::string& path, std::string& error) {
     return fd;
 }
 
-int listen_tcp(const std::string& host, uint16_t port, uint16_t& bound_port, std::string& error) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    if (inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1) {
-        error = "--tcp: not an IPv4 address: " + host;
-        return -1;
+int listen_tcp(const std::string& address, uint16_t port, uint16_t& bound_port,
+               std::string& error) {
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+    if (address == "::1") {
+        auto& v6 = reinterpret_cast<sockaddr_in6&>(storage);
+        v6.sin6_family = AF_INET6;
+        v6.sin6_port = htons(port);
+        v6.sin6_addr = in6addr_loopback;
+        length = sizeof v6;
+    } else {
+        auto& v4 = reinterpret_cast<sockaddr_in&>(storage);
+        v4.sin_family = AF_INET;
+        v4.sin_port = htons(port);
+        if (!ipv4_loopback(address, v4.sin_addr)) {
+            // The command line lets only loopback through; this holds the line.
+            error = "--tcp: not a loopback address: " + address;
+            return -1;
+        }
+        length = sizeof v4;
     }
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const int fd = socket(storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         error = os_error("socket");
         return -1;
     }
     const int on = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    socklen_t length = sizeof address;
-    if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&storage), length) != 0 ||
         listen(fd, BACKLOG) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        error = os_error("tcp " + host + ":" + std::to_string(port));
+        getsockname(fd, reinterpret_cast<sockaddr*>(&storage), &length) != 0) {
+        error = os_error("tcp " + address + ":" + std::to_string(port));
         close(fd);
         return -1;
     }
-    bound_port = ntohs(address.sin_port);
+    bound_port = ntohs(storage.ss_family == AF_INET6
+                           ? reinterpret_cast<const sockaddr_in6&>(storage).sin6_port
+                           : reinterpret_cast<const sockaddr_in&>(storage).sin_port);
     return fd;
 }
 
@@ -110,7 +139,7 @@ int accept_connection(int listen_fd) {
     sockaddr_storage local{};
     socklen_t length = sizeof local;
     if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) == 0 &&
-        local.ss_family == AF_INET) {
+        (local.ss_family == AF_INET || local.ss_family == AF_INET6)) {
         const int on = 1;
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     }

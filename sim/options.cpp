@@ -1,5 +1,7 @@
 #include "sim/options.h"
 
+#include "sim/listener.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -12,7 +14,8 @@ const char USAGE[] =
     "                    [--firmware TEXT] [--seed N] [--fault NAME[=VALUE]]...\n"
     "                    [--adapter NAME]\n"
     "Serves a simulated spectrometer board over RFC 2217 on a Unix-domain socket\n"
-    "(and on loopback TCP with --tcp; port 0 picks a free port).\n"
+    "(and on loopback TCP with --tcp: 127.x.y.z, [::1] or localhost; port 0 picks\n"
+    "a free port).\n"
     "Faults: no-scan-start, scan-stuck, no-data-ready, stall-at=N, cts-stuck-after-data,\n"
     "        silent, slow-reply=MS, noise, disconnect-at=N\n"
     "Adapters (the path between the board and the host, default ideal): ideal, 16550,\n"
@@ -28,14 +31,23 @@ bool parse_unsigned(const char* text, unsigned long long limit, unsigned long lo
     return errno == 0 && *end == '\0' && value <= limit;
 }
 
-bool parse_tcp(const char* text, SimOptions& options) {
+// HOST:PORT with a loopback host; false with a message in `error`.
+bool parse_tcp(const char* text, SimOptions& options, std::string& error) {
     const char* colon = std::strrchr(text, ':');
     unsigned long long port = 0;
     if (colon == nullptr || colon == text || !parse_unsigned(colon + 1, 65535, port)) {
+        error = std::string("--tcp wants HOST:PORT, got ") + text;
+        return false;
+    }
+    const std::string host(text, static_cast<size_t>(colon - text));
+    options.tcp_address = loopback_address(host);
+    if (options.tcp_address.empty()) {
+        error = "--tcp serves this machine only: give 127.x.y.z:PORT, [::1]:PORT or "
+                "localhost:PORT, not " +
+                host;
         return false;
     }
     options.tcp = true;
-    options.tcp_host.assign(text, static_cast<size_t>(colon - text));
     options.tcp_port = static_cast<uint16_t>(port);
     return true;
 }
@@ -60,8 +72,8 @@ int parse_sim_options(int argc, char** argv, SimOptions& options) {
         if (option == "--socket") {
             options.socket_path = value;
         } else if (option == "--tcp") {
-            if (!parse_tcp(value, options)) {
-                std::fprintf(stderr, "zorvidlk-sim: --tcp wants HOST:PORT, got %s\n", value);
+            if (!parse_tcp(value, options, error)) {
+                std::fprintf(stderr, "zorvidlk-sim: %s\n", error.c_str());
                 return -1;
             }
         } else if (option == "--events") {

@@ -10,7 +10,7 @@
 struct SimOptions {
     std::string socket_path;
     bool tcp = false;
-    std::string tcp_host;
+    std::string tcp_address; // a loopback address (see loopback_address)
     uint16_t tcp_port = 0;
     std::string events_path;
     std::string firmware = "ZORVI DLK firmware 2.3.1";

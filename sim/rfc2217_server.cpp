@@ -163,16 +163,27 @@ void session_start(Rfc2217Session& session, LineStream& line, TelnetBytes& wire)
     telnet_negotiation_start(session.negotiation, wire);
 }
 
+int64_t session_ready_ns(const Rfc2217Session& session, uint8_t byte, int64_t now_ns,
+                         int64_t byte_ns) {
+    if (!session.inbound_free_ns) {
+        return now_ns;
+    }
+    const int64_t room_ns = *session.inbound_free_ns - SESSION_BURST_BYTES * byte_ns;
+    // The parser is probed (a copy) only when the line is busy.
+    return room_ns > now_ns && completes_data(session.parser, byte) ? room_ns : now_ns;
+}
+
 size_t session_receive(Rfc2217Session& session, const uint8_t* data, size_t size, Board& board,
-                       AdapterModel& adapter, BoardIo& io, TelnetBytes& wire, size_t wire_limit) {
+                       AdapterModel& adapter, BoardIo& io, TelnetBytes& wire,
+                       const SessionRoom& room) {
     const int64_t now_ns = io.now_us * 1000;
     const int64_t byte_ns = io.line.byte_time_ns;
     size_t i = 0;
-    while (i < size && wire.size() < wire_limit) {
+    while (i < size && wire.size() < room.wire_bytes &&
+           adapter_rts_backlog_ns(adapter, now_ns) < room.rts_backlog_ns) {
         // The parser holds at most one item's bytes: a byte that may complete
         // a data item waits while the line has no room for it.
-        if (session.inbound_free_ns - now_ns > SESSION_BURST_BYTES * byte_ns &&
-            completes_data(session.parser, data[i])) {
+        if (session_ready_ns(session, data[i], now_ns, byte_ns) > now_ns) {
             break;
         }
         const TelnetItem item = telnet_feed(session.parser, data[i++]);
@@ -180,7 +191,8 @@ size_t session_receive(Rfc2217Session& session, const uint8_t* data, size_t size
         case TelnetItemKind::none:
             break;
         case TelnetItemKind::data:
-            session.inbound_free_ns = std::max(session.inbound_free_ns, now_ns) + byte_ns;
+            session.inbound_free_ns =
+                std::max(session.inbound_free_ns.value_or(now_ns), now_ns) + byte_ns;
             board_receive(board, item.byte, io);
             break;
         case TelnetItemKind::option:

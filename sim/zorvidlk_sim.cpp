@@ -26,9 +26,14 @@ namespace {
 
 // Output the client has not taken yet beyond this much means it stopped reading.
 constexpr size_t MAX_PENDING = 1U << 20;
-// Replies waiting for the line or the socket beyond this much: the client's
-// bytes are not read until they drain (back-pressure, nothing is dropped).
-constexpr size_t REPLY_LIMIT = 4096;
+// Back-pressure: the client's bytes are not read while the simulator holds
+// this much for it (reply bytes, line entries, RTS changes, bytes in the
+// adapter), until that drains. Nothing is dropped.
+constexpr size_t HOLD_LIMIT = 4096;
+// Nor while the RTS changes on their way need this long to reach the board:
+// they go one control transfer at a time (up to 2 ms each), and a real server
+// is held up by them the same way.
+constexpr int64_t RTS_BACKLOG_LIMIT_NS = 50'000'000;
 constexpr size_t READ_CHUNK = 4096;
 constexpr int64_t SPIN_LIMIT_NS = 200'000;
 // How long after the client's last message the loop keeps polling during a
@@ -101,10 +106,17 @@ bool flush_client(Client& client) {
     return true;
 }
 
-// Replies not yet taken by the client: on the line, in the adapter, in the socket's queue.
-size_t waiting_output(const Simulator& sim) {
-    return sim.line.entries.size() + sim.adapter.held.size() + sim.adapter.outbox.size() +
+// Everything held for the client: the board's output on the line, RTS
+// changes and bytes in the adapter, what waits for the socket.
+size_t held_for_client(const Simulator& sim) {
+    return sim.line.entries.size() + adapter_held_items(sim.adapter) +
            (sim.client.pending.size() - sim.client.pending_head);
+}
+
+// True while the client's bytes wait for what is held to drain.
+bool client_backlogged(const Simulator& sim, int64_t now) {
+    return held_for_client(sim) >= HOLD_LIMIT ||
+           adapter_rts_backlog_ns(sim.adapter, now) >= RTS_BACKLOG_LIMIT_NS;
 }
 
 void accept_on(Simulator& sim, int listen_fd) {
@@ -130,21 +142,21 @@ void accept_on(Simulator& sim, int listen_fd) {
 }
 
 // Hands the session what it can take of the bytes read: data no faster than
-// the line carries it, nothing while too many replies wait.
+// the line carries it, nothing while the client is backlogged.
 void process_inbox(Simulator& sim) {
     Client& client = sim.client;
     if (client.fd < 0 || client.inbox_head >= client.inbox.size()) {
         return;
     }
-    const size_t waiting = waiting_output(sim);
-    if (waiting >= REPLY_LIMIT) {
+    BoardIo io{sim.line, sim.events, monotonic_us()};
+    if (client_backlogged(sim, io.now_us * 1000)) {
         return;
     }
-    BoardIo io{sim.line, sim.events, monotonic_us()};
-    const size_t taken =
-        session_receive(client.session, client.inbox.data() + client.inbox_head,
-                        client.inbox.size() - client.inbox_head, sim.board, sim.adapter, io,
-                        client.pending, client.pending.size() + (REPLY_LIMIT - waiting));
+    const SessionRoom room{client.pending.size() + (HOLD_LIMIT - held_for_client(sim)),
+                           RTS_BACKLOG_LIMIT_NS};
+    const size_t taken = session_receive(client.session, client.inbox.data() + client.inbox_head,
+                                         client.inbox.size() - client.inbox_head, sim.board,
+                                         sim.adapter, io, client.pending, room);
     if (taken > 0) {
         sim.last_input_ns = now_ns();
     }
@@ -156,7 +168,7 @@ void process_inbox(Simulator& sim) {
 }
 
 bool reading_client(const Simulator& sim) {
-    return sim.client.fd >= 0 && sim.client.inbox.empty() && waiting_output(sim) < REPLY_LIMIT;
+    return sim.client.fd >= 0 && sim.client.inbox.empty() && !client_backlogged(sim, now_ns());
 }
 
 void read_client(Simulator& sim) {
@@ -180,19 +192,15 @@ void read_client(Simulator& sim) {
     }
 }
 
-void consider(int64_t& next, int64_t when) {
-    if (when >= 0 && (next < 0 || when < next)) {
-        next = when;
-    }
-}
-
-// Runs what is due and sends it; the next deadline in nanoseconds, -1 for none.
-int64_t run_due(Simulator& sim) {
+// Runs what is due and sends it; the next deadline in nanoseconds.
+Deadline run_due(Simulator& sim) {
     const int64_t now = now_ns();
     BoardIo io{sim.line, sim.events, now / 1000};
     board_tick(sim.board, io);
-    int64_t next = board_next_deadline_us(sim.board);
-    next = next >= 0 ? next * 1000 : -1;
+    Deadline next = board_next_deadline_us(sim.board);
+    if (next) {
+        *next *= 1000;
+    }
     if (sim.client.fd < 0) {
         return next;
     }
@@ -206,12 +214,14 @@ int64_t run_due(Simulator& sim) {
         drop_client(sim);
         return next;
     }
-    consider(next, line_next_due_ns(sim.line));
-    consider(next, adapter_next_due_ns(sim.adapter));
-    if (sim.client.inbox_head < sim.client.inbox.size() && waiting_output(sim) < REPLY_LIMIT) {
-        // Bytes wait for the line to the board.
-        consider(next,
-                 sim.client.session.inbound_free_ns - SESSION_BURST_BYTES * sim.line.byte_time_ns);
+    next = earliest(next, line_next_due_ns(sim.line));
+    next = earliest(next, adapter_next_due_ns(sim.adapter));
+    const Client& client = sim.client;
+    if (client.inbox_head < client.inbox.size() && !client_backlogged(sim, now)) {
+        // Bytes read wait for the session: data for the line to the board,
+        // anything else for the room the answers just left.
+        next = earliest(next, session_ready_ns(client.session, client.inbox[client.inbox_head], now,
+                                               sim.line.byte_time_ns));
     }
     return next;
 }
@@ -224,7 +234,7 @@ bool stop_signalled(int signal_fd) {
 
 void serve(Simulator& sim) {
     for (;;) {
-        const int64_t next = run_due(sim);
+        const Deadline next = run_due(sim);
         std::array<pollfd, 4> fds{};
         fds[0] = pollfd{sim.signal_fd, POLLIN, 0};
         nfds_t count = 1;
@@ -243,11 +253,11 @@ void serve(Simulator& sim) {
         }
         timespec timeout{};
         bool timed = false;
-        if (next >= 0) {
+        if (next) {
             // A kernel wake-up comes tens of microseconds late: sleep through
             // long waits, and poll without sleeping through the last stretch
             // (a byte's stop bit at 115200 baud is 87 us away).
-            const int64_t wait = next - now_ns() - SPIN_LIMIT_NS / 2;
+            const int64_t wait = *next - now_ns() - SPIN_LIMIT_NS / 2;
             timed = true;
             if (wait > SPIN_LIMIT_NS / 2) {
                 timeout.tv_sec = static_cast<time_t>(wait / 1'000'000'000);
@@ -294,11 +304,13 @@ bool open_listeners(Simulator& sim, const SimOptions& options, std::string& read
     }
     if (options.tcp) {
         uint16_t port = 0;
-        sim.tcp_fd = listen_tcp(options.tcp_host, options.tcp_port, port, error);
+        sim.tcp_fd = listen_tcp(options.tcp_address, options.tcp_port, port, error);
         if (sim.tcp_fd < 0) {
             return false;
         }
-        ready += " tcp " + options.tcp_host + ":" + std::to_string(port);
+        const bool v6 = options.tcp_address.find(':') != std::string::npos;
+        ready += " tcp " + (v6 ? "[" + options.tcp_address + "]" : options.tcp_address) + ":" +
+                 std::to_string(port);
     }
     return true;
 }

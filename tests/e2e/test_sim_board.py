@@ -2,6 +2,7 @@
 rate, the faults (each acts once, E5 clears what it leaves) and noise that
 never reaches a reply or a transfer."""
 import os
+import select
 import signal
 import socket
 import subprocess
@@ -150,10 +151,11 @@ def test_noise_between_commands_and_during_scans_never_in_a_reply_or_a_transfer(
     assert [e["name"] for e in sim.events("fault")] == ["noise"]
 
 
-def rss_kib(pid):
+def rss_kib(pid, field="VmRSS"):
+    """Resident memory now, or its peak with field="VmHWM"."""
     with open("/proc/%d/status" % pid) as stream:
         for line in stream:
-            if line.startswith("VmRSS:"):
+            if line.startswith(field + ":"):
                 return int(line.split()[1])
     return 0
 
@@ -258,3 +260,157 @@ def test_what_the_socket_path_holds_at_start(port_dir, leave, line):
     finally:
         if first is not None:
             first.stop()
+
+
+# RFC 2217 as a raw client writes it: IAC SB COM-PORT-OPTION command value IAC SE.
+def com_port(command, value):
+    return bytes([0xFF, 0xFA, 44, command, value, 0xFF, 0xF0])
+
+
+MODEMSTATE_QUERY = com_port(7, 0)
+MODEMSTATE_ANSWER = bytes([0xFF, 0xFA, 44, 107])
+RTS_ON_OFF = com_port(5, 11) + com_port(5, 12)
+# The adapters whose RTS changes take a control transfer each.
+RTS_DELAYING_ADAPTERS = ["ftdi", "ftdi-low-latency", "cp210x", "ch340", "ch340-chunked",
+                         "cdc-acm", "ser2net"]
+
+
+def read_until_reply(client, deadline):
+    """Reads until the firmware reply has come, by the monotonic `deadline`;
+    what was received, or None."""
+    received = b""
+    while REPLY not in received:
+        left = deadline - time.monotonic()
+        if left <= 0 or not select.select([client], [], [], left)[0]:
+            return None
+        chunk = client.recv(65536)
+        if not chunk:
+            return None
+        received += chunk
+    return received
+
+
+def flood(clients, pattern, seconds, byte_limit, own_buffer=None):
+    """Sends `pattern` over and over on every client for `seconds`, at most
+    `byte_limit` bytes each, reading what comes back; each flood ends on a
+    whole pattern. `own_buffer` sets the clients' send buffers. Returns how
+    many bytes each client received."""
+    chunk = pattern * (4096 // len(pattern))
+    sent = {client: 0 for client in clients}
+    received = {client: 0 for client in clients}
+    for client in clients:
+        if own_buffer is not None:
+            client.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, own_buffer)
+        client.setblocking(False)
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        writers = [c for c in clients if sent[c] < byte_limit]
+        readable, writable, _ = select.select(clients, writers, [], 0.05)
+        for client in readable:
+            try:
+                got = len(client.recv(65536))
+                assert got, "the simulator hung up"
+                received[client] += got
+            except BlockingIOError:
+                pass
+        for client in writable:
+            try:
+                sent[client] += client.send(chunk)
+            except BlockingIOError:
+                pass
+    for client in clients:
+        client.setblocking(True)
+        client.sendall(pattern[sent[client] % len(pattern):])
+    return received
+
+
+def test_a_burst_of_modem_state_queries_then_a_command_gets_every_answer(simulator):
+    sim = simulator()
+    client = raw_client(sim)
+    client.sendall(MODEMSTATE_QUERY * 2000 + b"V\r")
+    received = read_until_reply(client, time.monotonic() + 2.0)
+    client.close()
+    assert received is not None, "no reply after the queries"
+    # The first COM-PORT command also brings the greeting's modem state.
+    assert received.count(MODEMSTATE_ANSWER) == 2001
+
+
+# Two replies: ch340-chunked hands bytes over only in chunks of 32.
+QUERIES = b"V\r" * 2
+# The answer to one SET-CONTROL; the shortest RTS change of the adapters.
+CONTROL_ANSWER_BYTES = 7
+SHORTEST_RTS_CHANGE = 0.0005
+
+
+@pytest.mark.parametrize("adapters, seconds, own_buffer", [
+    # RTS at once: the answers pile up, on a client that sent no data before
+    # and on one that did.
+    ([("ideal", False), ("16550", True)], 4.0, None),
+    # RTS a control transfer each: the changes pile up. The clients' own
+    # buffers are small: once a flood stops, what the simulator has not
+    # taken yet goes through at the adapter's pace, and a default buffer
+    # holds a minute of that.
+    ([(name, True) for name in RTS_DELAYING_ADAPTERS], 8.0, 4096),
+])
+def test_after_an_rts_flood_a_command_is_answered(simulator, adapters, seconds, own_buffer):
+    """The simulator holds a bounded amount for a flooding client and reads it
+    again once that drains. The boards of a row are flooded together."""
+    sims = [simulator(com, ["--adapter", name]) for com, (name, _) in enumerate(adapters, 1)]
+    clients = [raw_client(sim) for sim in sims]
+    for (_, answered_first), client in zip(adapters, clients):
+        if answered_first:
+            client.sendall(QUERIES)
+            assert read_until_reply(client, time.monotonic() + 2.0) is not None
+    # A simulator that took every change at once would hold well over
+    # 64 MiB before the bound in bytes.
+    received = flood(clients, RTS_ON_OFF, seconds, 48 << 20, own_buffer)
+    for client in clients:
+        client.sendall(QUERIES)
+    deadline = time.monotonic() + 5.0
+    for (name, _), sim, client in zip(adapters, sims, clients):
+        assert read_until_reply(client, deadline) is not None, name
+        peak = rss_kib(sim.process.pid, "VmHWM")
+        assert peak < 64 * 1024, "%s: peak %d KiB" % (name, peak)
+        if own_buffer is not None:
+            # Changes are answered as they are taken: no faster than the
+            # adapter passes them on, give or take what it may hold.
+            answers = received[client] // CONTROL_ANSWER_BYTES
+            assert answers < 1.5 * seconds / SHORTEST_RTS_CHANGE + 1000, name
+        client.close()
+
+
+@pytest.mark.parametrize("address, family, ready", [
+    ("0.0.0.0:0", None, None),
+    ("192.0.2.1:0", None, None),
+    ("[::]:0", None, None),
+    ("board.example:0", None, None),
+    ("localhost:0", socket.AF_INET, "127.0.0.1"),
+    ("127.1.2.3:0", socket.AF_INET, "127.1.2.3"),
+    ("[::1]:0", socket.AF_INET6, "[::1]"),
+])
+def test_tcp_serves_this_machine_only(port_dir, address, family, ready):
+    """Any other address is a usage error with one line saying why, before
+    anything listens."""
+    path = os.path.join(port_dir, "COM1")
+    process = subprocess.Popen([SIMULATOR, "--socket", path, "--tcp", address],
+                               stdin=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    try:
+        line = process.stderr.readline().decode()
+        if ready is None:
+            assert process.wait(timeout=5) == 2
+            assert line.startswith("zorvidlk-sim: --tcp serves this machine only: ")
+            assert line.endswith(" not " + address.rsplit(":", 1)[0] + "\n")
+            assert process.stderr.read() == b""
+            assert not os.path.exists(path)
+            return
+        assert " tcp %s:" % ready in line
+        port = int(line.rsplit(":", 1)[1])
+        host = ready.strip("[]")
+        with socket.socket(family, socket.SOCK_STREAM) as client:
+            client.settimeout(5)
+            client.connect((host, port))
+            assert client.recv(1) == b"\xff"  # the server's Telnet negotiation
+    finally:
+        if process.poll() is None:
+            process.terminate()
+            process.wait(timeout=5)

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -13,22 +14,23 @@ constexpr int64_t US = 1000;
 constexpr int64_t MS = 1000 * US;
 constexpr int64_t CHAR_NS = 86'805; // one character at 115200 baud
 
-AdapterModel make(const std::string& name, uint64_t seed = 1) {
+// `origin_ns`: where the test's clock has the simulator's start.
+AdapterModel make(const std::string& name, uint64_t seed = 1, int64_t origin_ns = 0) {
     const AdapterParams* params = adapter_find(name);
     EXPECT_NE(params, nullptr) << name;
     AdapterModel model;
-    adapter_init(model, *params, seed, 0);
+    adapter_init(model, *params, seed, origin_ns);
     return model;
 }
 
 // The moment the first item reaches the host, following the model's own
-// deadlines up to `limit_ns`; -1 when nothing does.
-int64_t first_hand_over(AdapterModel& model, int64_t limit_ns,
-                        std::vector<HostItem>* items = nullptr) {
-    for (int64_t t = adapter_next_due_ns(model); t >= 0 && t <= limit_ns;
+// deadlines up to `limit_ns`; none when nothing does.
+Deadline first_hand_over(AdapterModel& model, int64_t limit_ns,
+                         std::vector<HostItem>* items = nullptr) {
+    for (Deadline t = adapter_next_due_ns(model); t && *t <= limit_ns;
          t = adapter_next_due_ns(model)) {
         std::vector<HostItem> out;
-        adapter_emit_due(model, t, out);
+        adapter_emit_due(model, *t, out);
         if (!out.empty()) {
             if (items != nullptr) {
                 *items = out;
@@ -36,7 +38,7 @@ int64_t first_hand_over(AdapterModel& model, int64_t limit_ns,
             return t;
         }
     }
-    return -1;
+    return std::nullopt;
 }
 
 // When the RTS change made at `now_ns` reaches the board.
@@ -44,7 +46,7 @@ int64_t rts_arrival(AdapterModel& model, bool on, int64_t now_ns) {
     if (adapter_set_rts(model, on, now_ns)) {
         return now_ns;
     }
-    const int64_t due = adapter_next_due_ns(model);
+    const int64_t due = adapter_next_due_ns(model).value_or(now_ns - 1);
     bool level = !on;
     EXPECT_FALSE(adapter_take_rts(model, due - 1, level));
     EXPECT_TRUE(adapter_take_rts(model, due, level));
@@ -56,10 +58,13 @@ struct ModelTiming {
     const char* name;
     int64_t rts_ns;      // an RTS change reaches the board after this
     int64_t byte_at_ns;  // a lone byte reaches the adapter then
-    int64_t handed_ns;   // and the host then (-1: never)
+    int64_t handed_ns;   // and the host then (NEVER)
     int64_t cts_at_ns;   // CTS rises at the adapter then
-    int64_t cts_seen_ns; // and the host is told then (-1: never)
+    int64_t cts_seen_ns; // and the host is told then (NEVER, NEXT_SAMPLE)
 };
+
+constexpr int64_t NEVER = INT64_MIN;
+constexpr int64_t NEXT_SAMPLE = INT64_MAX; // the sampling timer's first tick after the change
 
 // Each model's rules for a lone byte and a lasting CTS change.
 const ModelTiming TIMINGS[] = {
@@ -73,42 +78,53 @@ const ModelTiming TIMINGS[] = {
     {"cp210x", 500 * US, 5 * MS, 5500 * US, 5 * MS, 5500 * US},
     // CTS from the interrupt endpoint, polled every millisecond.
     {"ch340", 500 * US, 5 * MS, 5250 * US, 5300 * US, 6 * MS},
-    {"ch340-chunked", 500 * US, 5 * MS, -1, 5300 * US, 6 * MS},
-    {"cdc-acm", 500 * US, 5 * MS, 5250 * US, 5 * MS, -1},
+    {"ch340-chunked", 500 * US, 5 * MS, NEVER, 5300 * US, 6 * MS},
+    {"cdc-acm", 500 * US, 5 * MS, 5250 * US, 5 * MS, NEVER},
     // A lone byte goes after 1 ms of quiet; CTS at the timer's next tick.
-    {"ser2net", 2 * MS, 5 * MS, 6 * MS, 5 * MS, -2},
+    {"ser2net", 2 * MS, 5 * MS, 6 * MS, 5 * MS, NEXT_SAMPLE},
 };
 
+// A table time on a clock that has the simulator's start at `origin`.
+Deadline shifted(int64_t at, int64_t origin) {
+    return at == NEVER ? std::nullopt : Deadline{at + origin};
+}
+
 TEST(AdapterModel, EachModelHandsOverALoneByteAndReportsCtsAtItsOwnTime) {
-    for (const ModelTiming& timing : TIMINGS) {
-        SCOPED_TRACE(timing.name);
-        AdapterModel model = make(timing.name);
-        EXPECT_EQ(rts_arrival(model, true, 1 * MS), 1 * MS + timing.rts_ns);
+    // The same on any clock: one that starts at 0 with the simulator, one
+    // whose every time is negative, one that passes 0 meanwhile.
+    for (const int64_t origin : {int64_t{0}, -10'000 * MS, -5 * MS}) {
+        for (const ModelTiming& timing : TIMINGS) {
+            SCOPED_TRACE(std::string(timing.name) + " from " + std::to_string(origin));
+            AdapterModel model = make(timing.name, 1, origin);
+            EXPECT_EQ(rts_arrival(model, true, 1 * MS + origin), 1 * MS + timing.rts_ns + origin);
 
-        adapter_board_byte(model, 0x5A, timing.byte_at_ns, CHAR_NS);
-        std::vector<HostItem> items;
-        const int64_t handed = first_hand_over(model, timing.byte_at_ns + 100 * MS, &items);
-        EXPECT_EQ(handed, timing.handed_ns);
-        if (handed >= 0) {
-            ASSERT_EQ(items.size(), 1U);
-            EXPECT_FALSE(items[0].is_cts);
-            EXPECT_EQ(items[0].value, 0x5A);
-        }
-
-        AdapterModel cts_model = make(timing.name);
-        const bool idle_cts = cts_model.host_cts;
-        adapter_board_cts(cts_model, true, timing.cts_at_ns);
-        int64_t expected = timing.cts_seen_ns;
-        if (expected == -2) {
-            // The sampling timer's first tick after the change.
-            expected = cts_model.phase_ns;
-            while (expected < timing.cts_at_ns) {
-                expected += 1000 * MS;
+            const int64_t byte_at = timing.byte_at_ns + origin;
+            adapter_board_byte(model, 0x5A, byte_at, CHAR_NS);
+            std::vector<HostItem> items;
+            const Deadline handed = first_hand_over(model, byte_at + 100 * MS, &items);
+            EXPECT_EQ(handed, shifted(timing.handed_ns, origin));
+            if (handed) {
+                ASSERT_EQ(items.size(), 1U);
+                EXPECT_FALSE(items[0].is_cts);
+                EXPECT_EQ(items[0].value, 0x5A);
             }
+
+            AdapterModel cts_model = make(timing.name, 1, origin);
+            const bool idle_cts = cts_model.host_cts;
+            adapter_board_cts(cts_model, true, timing.cts_at_ns + origin);
+            Deadline expected = shifted(timing.cts_seen_ns, origin);
+            if (timing.cts_seen_ns == NEXT_SAMPLE) {
+                expected = cts_model.phase_ns;
+                while (*expected < timing.cts_at_ns) {
+                    *expected += 1000 * MS;
+                }
+                *expected += origin;
+            }
+            const Deadline seen =
+                first_hand_over(cts_model, timing.cts_at_ns + origin + 1100 * MS, &items);
+            EXPECT_EQ(seen, expected);
+            EXPECT_EQ(cts_model.host_cts, expected ? true : idle_cts);
         }
-        const int64_t seen = first_hand_over(cts_model, timing.cts_at_ns + 1100 * MS, &items);
-        EXPECT_EQ(seen, expected);
-        EXPECT_EQ(cts_model.host_cts, expected >= 0 ? true : idle_cts);
     }
 }
 
@@ -118,6 +134,11 @@ TEST(AdapterModel, RtsChangesTravelOneAfterAnother) {
     AdapterModel model = make("cp210x");
     EXPECT_FALSE(adapter_set_rts(model, false, 10 * MS));
     EXPECT_FALSE(adapter_set_rts(model, true, 10 * MS + US));
+    // What the simulator's back-pressure sees: two changes held, the last
+    // one reaching the board 1 ms after the first was made.
+    EXPECT_EQ(adapter_held_items(model), 2U);
+    EXPECT_EQ(adapter_rts_backlog_ns(model, 10 * MS), 1 * MS);
+    EXPECT_EQ(adapter_rts_backlog_ns(model, 12 * MS), 0);
     bool on = true;
     EXPECT_FALSE(adapter_take_rts(model, 10 * MS + 499 * US, on));
     ASSERT_TRUE(adapter_take_rts(model, 10500 * US, on));
@@ -125,6 +146,8 @@ TEST(AdapterModel, RtsChangesTravelOneAfterAnother) {
     EXPECT_FALSE(adapter_take_rts(model, 10999 * US, on));
     ASSERT_TRUE(adapter_take_rts(model, 11 * MS, on));
     EXPECT_TRUE(on);
+    EXPECT_EQ(adapter_held_items(model), 0U);
+    EXPECT_EQ(adapter_rts_backlog_ns(model, 11 * MS), 0);
 }
 
 TEST(AdapterModel, HeldBytesGoTogetherWhenAPacketOrChunkIsFull) {
@@ -172,7 +195,7 @@ TEST(AdapterModel, ASampledPulseBetweenTwoTicksIsNeverReported) {
     adapter_board_cts(model, false, tick + 212 * MS);
     adapter_emit_due(model, tick + 3000 * MS, out);
     EXPECT_TRUE(out.empty());
-    EXPECT_EQ(adapter_next_due_ns(model), -1);
+    EXPECT_EQ(adapter_next_due_ns(model), std::nullopt);
     // One that spans a tick: asserted at that tick, released at the next one,
     // even when the loop only looks after the release.
     adapter_board_cts(model, true, tick + 3950 * MS);
