@@ -196,24 +196,31 @@ int typed_ahead(int fd) {
 TEST_F(PortDirTest, ReservedTerminalIsNeverTaken) {
     struct Case {
         const char* what;
-        const char* consoles; // %s: the pty's name under /dev
-        const char* stat;     // %ld: the pty's number
+        const char* consoles;   // %s: the pty's name under /dev
+        const char* foreground; // the foreground virtual terminal, %s as above
+        const char* stat;       // %ld: the pty's number
         bool swapped;
         SerialStatus status;
     };
     const Case cases[] = {
-        {"console", "tty0 %s\n", "1 (t) S 1 1 1 0 -1\n", false, -2},
-        {"console swapped in", "tty0 %s\n", "1 (t) S 1 1 1 0 -1\n", true, -2},
-        {"controlling terminal", "tty0\n", "1 (unit tests) S 1 1 1 %ld -1\n", false, -2},
-        {"controlling terminal swapped in", "tty0\n", "1 (t) S 1 1 1 %ld -1\n", true, -2},
+        {"console", "tty0 %s\n", "tty1\n", "1 (t) S 1 1 1 0 -1\n", false, -2},
+        {"console swapped in", "tty0 %s\n", "tty1\n", "1 (t) S 1 1 1 0 -1\n", true, -2},
+        // tty0 in the list is the virtual terminal in the foreground.
+        {"foreground terminal", "ttyS0 tty0\n", "%s\n", "1 (t) S 1 1 1 0 -1\n", false, -2},
+        {"foreground terminal swapped in", "tty0\n", "%s\n", "1 (t) S 1 1 1 0 -1\n", true, -2},
+        {"foreground terminal without tty0", "ttyS0\n", "%s\n", "1 (t) S 1 1 1 0 -1\n", false, 0},
+        {"controlling terminal", "tty0\n", "tty1\n", "1 (unit tests) S 1 1 1 %ld -1\n", false, -2},
+        {"controlling terminal swapped in", "tty0\n", "tty1\n", "1 (t) S 1 1 1 %ld -1\n", true, -2},
         // Fields count from the last ')': the first would find tty_nr 0.
-        {"command name with ') '", "tty0\n", "1 (x) S 1 1 1 0 y) S 1 1 1 %ld -1\n", false, -2},
-        {"neither", "tty0\n", "1 (t) S 1 1 1 0 -1\n", false, 0},
+        {"command name with ') '", "tty0\n", "tty1\n", "1 (x) S 1 1 1 0 y) S 1 1 1 %ld -1\n", false,
+         -2},
+        {"neither", "tty0\n", "tty1\n", "1 (t) S 1 1 1 0 -1\n", false, 0},
     };
     const TtyDeviceCalls swapping{open_after_swap, no_serial_info, no_serial_change};
     const std::string list = dir + "/active";
     const std::string stat_line = dir + "/stat";
-    const TerminalRecords records{list.c_str(), stat_line.c_str()};
+    const std::string foreground = dir + "/foreground";
+    const TerminalRecords records{list.c_str(), stat_line.c_str(), foreground.c_str()};
     for (const Case& c : cases) {
         int far_end = -1;
         const std::string reserved = make_pty(&far_end);
@@ -222,6 +229,9 @@ TEST_F(PortDirTest, ReservedTerminalIsNeverTaken) {
         ASSERT_EQ(stat(reserved.c_str(), &status), 0);
         std::FILE* out = std::fopen(list.c_str(), "w");
         std::fprintf(out, c.consoles, reserved.c_str() + 5);
+        std::fclose(out);
+        out = std::fopen(foreground.c_str(), "w");
+        std::fprintf(out, c.foreground, reserved.c_str() + 5);
         std::fclose(out);
         out = std::fopen(stat_line.c_str(), "w");
         std::fprintf(out, c.stat, kernel_number(status.st_rdev));
