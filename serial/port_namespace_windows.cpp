@@ -116,10 +116,12 @@ SerialStatus open_endpoint(PortIndex port, const SerialDefaults& defaults,
     if (path.empty()) {
         return -10;
     }
+    DWORD attributes = INVALID_FILE_ATTRIBUTES;
     if (path.rfind(L"\\\\?\\", 0) == 0) {
         // A port directory entry: a directory is no port (it would open as one
-        // that is in use). Whatever else is there, the open tells.
-        const DWORD attributes = GetFileAttributesW(path.c_str());
+        // that is in use). Whatever else is there, the open tells; a read-only
+        // file refuses it as a port in use would (comm_entry_open_status).
+        attributes = GetFileAttributesW(path.c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES) {
             const DWORD error = GetLastError();
             if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
@@ -129,5 +131,5 @@ SerialStatus open_endpoint(PortIndex port, const SerialDefaults& defaults,
             return -10;
         }
     }
-    return comm_open(path, defaults, out);
+    return comm_open(path, defaults, out, attributes);
 }
