@@ -53,7 +53,7 @@ void write_version_report(std::FILE* out) {
     std::fprintf(out, "\nBuild: %s Date: %s %s\n\n", "zorvidlk", __DATE__, __TIME__);
     write_compiler(out);
     std::fprintf(out, " (%s)\n", TARGET);
-    std::fprintf(out, "WSC  version %d.%d.%d (Build %d)\n", version.major_number,
+    std::fprintf(out, "ZVS  version %d.%d.%d (Build %d)\n", version.major_number,
                  version.minor_number, version.patch_number, build);
     std::fprintf(out, "C++ standard %ld\n\n", static_cast<long>(__cplusplus));
 }

@@ -3,5 +3,5 @@
 
 #include <cstdio>
 
-// "WSC  version %d.%d.%d (Build %d)" and the build's compiler and language lines.
+// "ZVS  version %d.%d.%d (Build %d)" and the build's compiler and language lines.
 void write_version_report(std::FILE* out);

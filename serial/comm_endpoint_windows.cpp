@@ -18,7 +18,6 @@ bool is_lost(DWORD error) {
     switch (error) {
     case ERROR_NOT_READY:            // 21
     case ERROR_GEN_FAILURE:          // 31
-    case ERROR_SEM_TIMEOUT:          // 121
     case ERROR_BAD_COMMAND:          // 22
     case ERROR_DEVICE_NOT_CONNECTED: // 1167
     case ERROR_OPERATION_ABORTED:    // 995
@@ -127,7 +126,9 @@ class CommEndpoint final : public SerialEndpoint {
         }
         DWORD written = 0;
         if (!WriteFile(handle_, &byte, 1, &written, nullptr)) {
-            return note_failure(GetLastError());
+            const DWORD error = GetLastError();
+            lost_ = is_lost(error);
+            return comm_write_status(error);
         }
         return written == 1 ? 0 : -107;
     }
@@ -283,8 +284,20 @@ SerialStatus comm_open_status(DWORD error) {
     }
 }
 
+SerialStatus comm_entry_open_status(DWORD error, DWORD attributes) {
+    if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+        return -10;
+    }
+    return comm_open_status(error);
+}
+
 bool comm_error_is_lost_device(DWORD error) {
     return is_lost(error);
+}
+
+SerialStatus comm_write_status(DWORD error) {
+    return error == ERROR_SEM_TIMEOUT ? -107 : os_error(error);
 }
 
 DCB comm_port_settings(const DCB& current, const SerialDefaults& defaults) {
@@ -327,11 +340,11 @@ COMMTIMEOUTS comm_port_timeouts() {
 }
 
 SerialStatus comm_open(const std::wstring& path, const SerialDefaults& defaults,
-                       std::unique_ptr<SerialEndpoint>& out) {
+                       std::unique_ptr<SerialEndpoint>& out, DWORD entry_attributes) {
     const HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                       OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        return comm_open_status(GetLastError());
+        return comm_entry_open_status(GetLastError(), entry_attributes);
     }
     auto endpoint = std::make_unique<CommEndpoint>(handle);
     const SerialStatus status = endpoint->configure(defaults);

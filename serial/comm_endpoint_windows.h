@@ -12,8 +12,11 @@
 // 1024 bytes, raw 8N1 (framing and DTR/RTS from `defaults`), no flow control.
 // The bit rate is left as the device has it until set_baud. 0 with `out` set,
 // or a negative SerialStatus (see comm_open_status and serial_service.h).
+// `entry_attributes` are those of the port directory entry that `path` names
+// (comm_entry_open_status), INVALID_FILE_ATTRIBUTES for a Windows port.
 SerialStatus comm_open(const std::wstring& path, const SerialDefaults& defaults,
-                       std::unique_ptr<SerialEndpoint>& out);
+                       std::unique_ptr<SerialEndpoint>& out,
+                       DWORD entry_attributes = INVALID_FILE_ATTRIBUTES);
 
 // The SerialStatus for a failed CreateFile of a comm device (GetLastError):
 //   2, 3 (no such device or path)                -> -10
@@ -23,9 +26,20 @@ SerialStatus comm_open(const std::wstring& path, const SerialDefaults& defaults,
 //   anything else                                 -> -103, recorded
 SerialStatus comm_open_status(DWORD error);
 
+// The same for an entry of the port directory with the given attributes: a
+// read-only file refuses a read-write open (5) before it could be seen not to
+// be a comm device, and is no port (-10), not a port in use.
+SerialStatus comm_entry_open_status(DWORD error, DWORD attributes);
+
 // True when a comm call's error means the device went away while open (it
-// then reads as no data and CTS not asserted).
+// then reads as no data and CTS not asserted): 6, 21, 22, 31, 995, 1167.
 bool comm_error_is_lost_device(DWORD error);
+
+// The SerialStatus for a failed write: 121 (the semaphore time-out, which some
+// USB-serial drivers give for a write that found no room in time) is -107, as
+// for any byte that found none, and leaves the port working; anything else is
+// -103, recorded.
+SerialStatus comm_write_status(DWORD error);
 
 // The device control block the port runs with: `current` with binary mode,
 // the framing of `defaults`, DTR and RTS from `defaults`, and every kind of

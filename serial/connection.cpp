@@ -31,7 +31,7 @@ constexpr uint32_t EXIT_PAUSE_MS = 2500;
 SerialStatus init_serial() {
     const VersionNumbers version = split_version_word(serial_info('V'));
     const int build = serial_info('B');
-    std::printf("Win64 WSC Version %d.%d.%d (Build %d)\n", version.major_number,
+    std::printf("Win64 ZVS Version %d.%d.%d (Build %d)\n", version.major_number,
                 version.minor_number, version.patch_number, build);
     char service_text[SERVICE_TEXT_SIZE];
     if (serial_info_text(service_text, SERVICE_TEXT_SIZE) > 0) {

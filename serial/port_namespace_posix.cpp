@@ -11,7 +11,7 @@
 //   COM97-COM256 no device (free for the port directory)
 #include "serial/port_namespace.h"
 
-#include "serial/port_file.h"
+#include "serial/port_file_reader.h"
 #include "serial/rfc2217_endpoint.h"
 #include "serial/system_console.h"
 #include "serial/tty_endpoint.h"
@@ -51,65 +51,6 @@ std::string table_path(PortIndex port) {
 std::string port_directory() {
     const char* directory = std::getenv(PORT_DIR_VARIABLE);
     return directory == nullptr ? "" : directory;
-}
-
-// Reads a port file whole: 0 with `content` set; -10 when there is no such
-// file, it is not a regular file, or it is longer than a port file can be;
-// -103 when it cannot be read.
-SerialStatus read_port_file(const std::string& path, std::string& content) {
-    // Non-blocking, so that a FIFO by that name cannot hold the open.
-    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
-        const int error_number = errno;
-        if (error_number == ENOENT || error_number == ENOTDIR) {
-            return -10;
-        }
-        serial_record_os_error(error_number);
-        return -103;
-    }
-    struct stat target {};
-    if (fstat(fd, &target) != 0 || !S_ISREG(target.st_mode)) {
-        close(fd);
-        return -10;
-    }
-    char buffer[PORT_FILE_MAX_SIZE + 1];
-    size_t size = 0;
-    while (size < sizeof buffer) {
-        const ssize_t got = read(fd, buffer + size, sizeof buffer - size);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            const int error_number = errno;
-            close(fd);
-            serial_record_os_error(error_number);
-            return -103;
-        }
-        if (got == 0) {
-            break;
-        }
-        size += static_cast<size_t>(got);
-    }
-    close(fd);
-    if (size > PORT_FILE_MAX_SIZE) {
-        return -10;
-    }
-    content.assign(buffer, size);
-    return 0;
-}
-
-SerialStatus open_port_file(PortIndex port, const SerialDefaults& defaults,
-                            std::unique_ptr<SerialEndpoint>& out) {
-    const std::string path = port_file_path(port);
-    if (path.empty()) {
-        return -10;
-    }
-    std::string content;
-    const SerialStatus read_status = read_port_file(path, content);
-    if (read_status < 0) {
-        return read_status;
-    }
-    return rfc2217_open_port_file(content, defaults, out);
 }
 
 } // namespace
@@ -154,7 +95,9 @@ SerialStatus open_endpoint(PortIndex port, const SerialDefaults& defaults,
             // An entry that exists but leads nowhere (a link to an unplugged device)
             // is a port that is not ready; with no entry at all, a port file
             // may name the port.
-            return lstat(path.c_str(), &entry) == 0 ? -13 : open_port_file(port, defaults, out);
+            return lstat(path.c_str(), &entry) == 0
+                       ? -13
+                       : open_port_file(port_file_path(port), defaults, out);
         }
         if (error_number == ELOOP) {
             return -13;

@@ -10,8 +10,7 @@
 #include "serial/port_namespace.h"
 
 #include "serial/comm_endpoint_windows.h"
-#include "serial/port_file.h"
-#include "serial/rfc2217_endpoint.h"
+#include "serial/port_file_reader.h"
 
 #include <vector>
 #include <windows.h>
@@ -98,63 +97,6 @@ std::wstring wide_port_file_path(PortIndex port) {
     return literal_path(directory, L"port" + std::to_wstring(port + 1) + L".rfc2217");
 }
 
-// Reads a port file whole: 0 with `content` set; -10 when there is no such
-// file, it is not a plain file, or it is longer than a port file can be;
-// -103 when it cannot be read.
-SerialStatus read_port_file(const std::wstring& path, std::string& content) {
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
-            error == ERROR_ACCESS_DENIED) { // a directory by that name
-            return -10;
-        }
-        serial_record_os_error(static_cast<int>(error));
-        return -103;
-    }
-    if (GetFileType(file) != FILE_TYPE_DISK) {
-        CloseHandle(file);
-        return -10;
-    }
-    char buffer[PORT_FILE_MAX_SIZE + 1];
-    DWORD size = 0;
-    for (;;) {
-        DWORD got = 0;
-        if (!ReadFile(file, buffer + size, static_cast<DWORD>(sizeof buffer) - size, &got,
-                      nullptr)) {
-            const DWORD error = GetLastError();
-            CloseHandle(file);
-            serial_record_os_error(static_cast<int>(error));
-            return -103;
-        }
-        size += got;
-        if (got == 0 || size >= sizeof buffer) {
-            break;
-        }
-    }
-    CloseHandle(file);
-    if (size > PORT_FILE_MAX_SIZE) {
-        return -10;
-    }
-    content.assign(buffer, size);
-    return 0;
-}
-
-SerialStatus open_port_file(PortIndex port, const SerialDefaults& defaults,
-                            std::unique_ptr<SerialEndpoint>& out) {
-    const std::wstring path = wide_port_file_path(port);
-    if (path.empty()) {
-        return -10;
-    }
-    std::string content;
-    const SerialStatus read_status = read_port_file(path, content);
-    if (read_status < 0) {
-        return read_status;
-    }
-    return rfc2217_open_port_file(content, defaults, out);
-}
-
 } // namespace
 
 std::string port_file_path(PortIndex port) {
@@ -174,20 +116,22 @@ SerialStatus open_endpoint(PortIndex port, const SerialDefaults& defaults,
     if (path.empty()) {
         return -10;
     }
+    DWORD attributes = INVALID_FILE_ATTRIBUTES;
     if (path.rfind(L"\\\\?\\", 0) == 0) {
         // A port directory entry: a directory is no port (it would open as one
-        // that is in use). Whatever else is there, the open tells.
-        const DWORD attributes = GetFileAttributesW(path.c_str());
+        // that is in use). Whatever else is there, the open tells; a read-only
+        // file refuses it as a port in use would (comm_entry_open_status).
+        attributes = GetFileAttributesW(path.c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES) {
             const DWORD error = GetLastError();
             if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-                return open_port_file(port, defaults, out);
+                return open_port_file(port_file_path(port), defaults, out);
             }
         } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
             return -10;
         }
     }
-    return comm_open(path, defaults, out);
+    return comm_open(path, defaults, out, attributes);
 }
 
 SerialStatus open_named_endpoint(const std::string& name, const SerialDefaults& defaults,

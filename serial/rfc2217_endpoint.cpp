@@ -88,22 +88,22 @@ class Rfc2217Endpoint final : public SerialEndpoint {
     TelnetParser parser_;
     TelnetNegotiation negotiation_;
     std::deque<uint8_t> received_;
+    // Bytes for the server not sent yet (flush sends from the front).
     TelnetBytes out_;
-    size_t out_head_ = 0;
 };
 
 void Rfc2217Endpoint::lose_peer() {
     gone_ = true;
     cts_ = false;
     out_.clear();
-    out_head_ = 0;
 }
 
 void Rfc2217Endpoint::flush() {
-    while (!gone_ && out_head_ < out_.size()) {
-        const long sent = socket_send(socket_, out_.data() + out_head_, out_.size() - out_head_);
+    size_t done = 0;
+    while (!gone_ && done < out_.size()) {
+        const long sent = socket_send(socket_, out_.data() + done, out_.size() - done);
         if (sent > 0) {
-            out_head_ += static_cast<size_t>(sent);
+            done += static_cast<size_t>(sent);
         } else if (sent == SOCKET_WOULD_BLOCK) {
             break;
         } else {
@@ -111,8 +111,7 @@ void Rfc2217Endpoint::flush() {
             return;
         }
     }
-    out_.erase(out_.begin(), out_.begin() + static_cast<std::ptrdiff_t>(out_head_));
-    out_head_ = 0;
+    out_.erase(out_.begin(), out_.begin() + static_cast<std::ptrdiff_t>(done));
     if (out_.size() > MAX_UNSENT) {
         lose_peer();
     }
@@ -196,8 +195,7 @@ bool Rfc2217Endpoint::wait_until(int64_t deadline_ms) {
     if (remaining <= 0) {
         return false;
     }
-    socket_wait(socket_, out_head_ < out_.size(),
-                static_cast<int>(std::min<int64_t>(remaining, INT_MAX)));
+    socket_wait(socket_, !out_.empty(), static_cast<int>(std::min<int64_t>(remaining, INT_MAX)));
     return true;
 }
 
@@ -284,7 +282,7 @@ SerialStatus Rfc2217Endpoint::put_byte(unsigned char byte) {
 SerialStatus Rfc2217Endpoint::tx_count() {
     flush();
     drain();
-    const size_t waiting = out_.size() - out_head_;
+    const size_t waiting = out_.size();
     return waiting > INT_MAX ? INT_MAX : static_cast<SerialStatus>(waiting);
 }
 

@@ -13,6 +13,9 @@ struct TerminalRecords {
     const char* console_list = "/sys/class/tty/console/active";
     // This process's stat line; its seventh field (tty_nr) is the controlling terminal.
     const char* process_stat = "/proc/self/stat";
+    // The foreground virtual terminal ("tty1"...), which carries the console
+    // when the console list names tty0.
+    const char* foreground_terminal = "/sys/class/tty/tty0/active";
 };
 
 // Replaces the records the checks read; nullptr goes back to the system's.
@@ -24,7 +27,8 @@ void use_terminal_records(const TerminalRecords* records);
 // ioctl is refused (a device that is no tty); 0 when neither answers.
 dev_t terminal_device_number(int fd);
 
-// True when `device` (a st_rdev) is /dev/console or one of the console ttys.
+// True when `device` (a st_rdev) is /dev/console or one of the console ttys;
+// for tty0 in the list, the virtual terminal in the foreground as well.
 bool is_system_console(dev_t device);
 
 // True when `device` is the operator's own terminal: /dev/tty, the terminal on

@@ -71,6 +71,25 @@ dev_t controlling_terminal() {
     return controlling_terminal_from_dev_tty();
 }
 
+// True when the list at `path` (names under /dev, blank separated: "ttyS0",
+// "tty0", "pts/3") names `device`. tty0 stands for the virtual terminal in
+// the foreground, named in the foreground record, when `follow_tty0` is set.
+bool listed_terminal(const char* path, dev_t device, bool follow_tty0) {
+    std::FILE* list = std::fopen(path, "re");
+    if (list == nullptr) {
+        return false;
+    }
+    bool found = false;
+    char name[64];
+    while (!found && std::fscanf(list, "%63s", name) == 1) {
+        found = names_device(std::string("/dev/") + name, device) ||
+                (follow_tty0 && std::strcmp(name, "tty0") == 0 &&
+                 listed_terminal(records->foreground_terminal, device, false));
+    }
+    std::fclose(list);
+    return found;
+}
+
 } // namespace
 
 void use_terminal_records(const TerminalRecords* replacement) {
@@ -90,18 +109,7 @@ bool is_system_console(dev_t device) {
     if (names_device("/dev/console", device)) {
         return true;
     }
-    std::FILE* list = std::fopen(records->console_list, "re");
-    if (list == nullptr) {
-        return false;
-    }
-    bool found = false;
-    char name[64];
-    // Each name is a path under /dev ("ttyS0", "tty0", "pts/3").
-    while (!found && std::fscanf(list, "%63s", name) == 1) {
-        found = names_device(std::string("/dev/") + name, device);
-    }
-    std::fclose(list);
-    return found;
+    return listed_terminal(records->console_list, device, true);
 }
 
 bool is_operator_terminal(dev_t device) {

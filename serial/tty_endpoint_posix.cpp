@@ -49,34 +49,50 @@ int system_set_serial(int fd, const serial_struct* info) {
 constexpr TtyDeviceCalls SYSTEM_CALLS{system_open, system_get_serial, system_set_serial};
 const TtyDeviceCalls* device_calls = &SYSTEM_CALLS;
 
-// What the ending-signal handlers give back to a port: one record, for the
-// first port open (a run opens one). Filled before the first change to the
-// device and emptied before its descriptor is closed; `serial_changed` is set
-// only once `serial` holds the whole saved record.
-struct SignalRestore {
+// What a port gets back when it is let go.
+struct PortRestore {
     int fd = -1;
-    termios settings{};
+    bool held = false; // under our lock: what its queues hold is ours to discard
     bool exclusive = false;
+    bool settings_saved = false;
+    termios settings{};
     serial_struct serial{};
-    volatile std::sig_atomic_t serial_changed = 0;
+    volatile std::sig_atomic_t serial_changed = 0; // set once `serial` is whole
+    volatile std::sig_atomic_t lost = 0;           // the device went away
 };
 
-SignalRestore signal_restore;
-bool signal_restore_taken = false;
-
-// Async-signal-safe: the same steps as a close, without the close (the
-// process is about to end, and the kernel closes the descriptor).
-void restore_port_on_signal() {
-    const SignalRestore& port = signal_restore;
-    tcflush(port.fd, TCIOFLUSH);
-    if (port.serial_changed != 0) {
+// Gives a port back: queued output discarded (a USB serial close would wait
+// up to 30 s for output the device cannot deliver), the driver's serial info,
+// the exclusive mode and the settings as found. A device that went away gets
+// only its exclusive mode cleared. Async-signal-safe: the close and the
+// handlers of the signals that end the process both take these steps, the
+// same ones; only the handlers leave the descriptor open (the process is
+// about to end, and the kernel closes it).
+void restore_port(const PortRestore& port) {
+    const bool present = port.lost == 0;
+    if (present && port.held) {
+        tcflush(port.fd, TCIOFLUSH);
+    }
+    if (present && port.serial_changed != 0) {
         device_calls->set_serial(port.fd, &port.serial);
     }
     if (port.exclusive) {
         ioctl(port.fd, TIOCNXCL);
     }
-    while (tcsetattr(port.fd, TCSANOW, &port.settings) != 0 && errno == EINTR) {
+    if (present && port.settings_saved) {
+        while (tcsetattr(port.fd, TCSANOW, &port.settings) != 0 && errno == EINTR) {
+        }
     }
+}
+
+// The handlers' record: for the first port open (a run opens one). Filled
+// before the first change to the device and emptied before its descriptor is
+// closed.
+PortRestore signal_restore;
+bool signal_restore_taken = false;
+
+void restore_port_on_signal() {
+    restore_port(signal_restore);
 }
 
 // How long put_byte waits for room in a full output queue before giving up on the byte.
@@ -190,21 +206,17 @@ class TtyEndpoint final : public SerialEndpoint {
     TtyEndpoint(const TtyEndpoint&) = delete;
     TtyEndpoint& operator=(const TtyEndpoint&) = delete;
 
-    // Output still queued is discarded first: a USB serial close would wait up
-    // to 30 s for output the device cannot deliver.
     ~TtyEndpoint() override {
-        if (locked_ && !lost_) {
-            tcflush(fd_, TCIOFLUSH);
-        }
-        if (low_latency_set_ && !lost_) {
-            device_calls->set_serial(fd_, &saved_serial_);
-        }
-        if (exclusive_) {
-            ioctl(fd_, TIOCNXCL);
-        }
-        if (saved_valid_ && !lost_) {
-            tcsetattr(fd_, TCSANOW, &saved_);
-        }
+        PortRestore port;
+        port.fd = fd_;
+        port.held = locked_;
+        port.exclusive = exclusive_;
+        port.settings_saved = saved_valid_;
+        port.settings = saved_;
+        port.serial = saved_serial_;
+        port.serial_changed = low_latency_set_ ? 1 : 0;
+        port.lost = lost_ ? 1 : 0;
+        restore_port(port);
         if (locked_) {
             flock(fd_, LOCK_UN);
         }
@@ -306,7 +318,7 @@ class TtyEndpoint final : public SerialEndpoint {
             pollfd room{fd_, POLLOUT, 0};
             poll(&room, 1, static_cast<int>(left));
             if (room.revents & (POLLHUP | POLLERR | POLLNVAL)) {
-                lost_ = true;
+                mark_lost();
                 return os_error(EIO);
             }
         }
@@ -438,9 +450,12 @@ class TtyEndpoint final : public SerialEndpoint {
         signal_restore_taken = true;
         owns_signal_restore_ = true;
         signal_restore.fd = fd_;
-        signal_restore.settings = saved_;
+        signal_restore.held = locked_;
         signal_restore.exclusive = exclusive_;
+        signal_restore.settings_saved = saved_valid_;
+        signal_restore.settings = saved_;
         signal_restore.serial_changed = 0;
+        signal_restore.lost = 0;
         set_ending_signal_hook(restore_port_on_signal);
     }
 
@@ -462,7 +477,7 @@ class TtyEndpoint final : public SerialEndpoint {
             return 0;
         }
         if (device_vanished(errno)) {
-            lost_ = true;
+            mark_lost();
             return 0;
         }
         return os_error(errno);
@@ -473,15 +488,24 @@ class TtyEndpoint final : public SerialEndpoint {
         if (!lost_) {
             pollfd check{fd_, POLLIN, 0};
             if (poll(&check, 1, 0) > 0 && (check.revents & (POLLHUP | POLLERR | POLLNVAL))) {
-                lost_ = true;
+                mark_lost();
             }
         }
         return lost_;
     }
 
+    // From then on the device reads as no data, and is given back only its
+    // exclusive mode (restore_port), by the close or by a signal's handler.
+    void mark_lost() {
+        lost_ = true;
+        if (owns_signal_restore_) {
+            signal_restore.lost = 1;
+        }
+    }
+
     void note_failure(int error_number) {
         if (device_vanished(error_number)) {
-            lost_ = true;
+            mark_lost();
         }
     }
 

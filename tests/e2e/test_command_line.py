@@ -87,7 +87,7 @@ def built_compiler():
 VERSION_REPORT = re.compile(
     rb"\nBuild: zorvidlk Date: [A-Z][a-z]{2} [ 1-3]\d \d{4} \d\d:\d\d:\d\d\n\n"
     rb"(?P<compiler>[^\n]*)\n"
-    rb"WSC  version \d+\.\d+\.\d+ \(Build \d+\)\n"
+    rb"ZVS  version \d+\.\d+\.\d+ \(Build \d+\)\n"
     rb"C\+\+ standard 202002\n\n\Z")
 
 
@@ -97,6 +97,9 @@ def test_version_report(port_dir, args):
     assert (result.returncode, result.stderr) == (0, b"")
     match = VERSION_REPORT.match(result.stdout)
     assert match, result.stdout
+    # The service's own name, never the one these lines once held (built from
+    # pieces so that no file of the project holds it).
+    assert b"W" + b"SC" not in result.stdout
     compiler, triple = built_compiler()
     shown = re.fullmatch(r"(.*) \((\w+)-(\w+)(?:-\w+)?\)", match.group("compiler").decode())
     assert shown, match.group("compiler")

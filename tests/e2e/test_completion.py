@@ -63,6 +63,13 @@ def ports(port_dir):
         with open(os.path.join(path, name), "w"):
             pass
     os.symlink("/nonexistent/ttyUSB9", os.path.join(path, "COM5"))  # dangling: still a port
+    # Port files are ports too: regular files only, once each COM number.
+    for name in ["port7.rfc2217", "port12.rfc2217", "port3.rfc2217", "port0.rfc2217",
+                 "port257.rfc2217", "port07.rfc2217", "port8.rfc2217.bak", "port.rfc2217"]:
+        with open(os.path.join(path, name), "w") as port_file:
+            port_file.write("rfc2217://127.0.0.1:1\n")
+    os.mkdir(os.path.join(path, "port9.rfc2217"))
+    os.symlink("/nonexistent/port", os.path.join(path, "port11.rfc2217"))
     return path
 
 
@@ -93,9 +100,11 @@ def test_options_and_baud_rates(complete, ports, words, expected):
 
 
 @pytest.mark.parametrize("words, expected", [
-    # Every COM<n> entry with n in 1..256, in numeric order; others are no ports.
-    (["-p", ""], ["1", "3", "5", "10", "256"]),
-    (["-P", "1"], ["1", "10"]),
+    # Every COM<n> entry and port file with n in 1..256, in numeric order;
+    # others are no ports.
+    (["-p", ""], ["1", "3", "5", "7", "10", "12", "256"]),
+    (["-P", "1"], ["1", "10", "12"]),
+    (["-p", "7"], ["7"]),
     (["-p2"], ["-p256"]),
     (["-b", "9600", "-p", "3"], ["3"]),
 ], ids=lambda value: " ".join(value) if isinstance(value, list) else None)

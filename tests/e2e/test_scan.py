@@ -19,7 +19,7 @@ def scan_body(out):
     start-up tests compare with -v)."""
     start = out.find(REPORT_LINES)
     assert start > 0, out
-    assert re.fullmatch(rb"Win64 WSC Version \d+\.\d+\.\d+ \(Build \d+\)\n[^\n]{1,49}\n",
+    assert re.fullmatch(rb"Win64 ZVS Version \d+\.\d+\.\d+ \(Build \d+\)\n[^\n]{1,49}\n",
                         out[:start]), out
     return out[start + len(REPORT_LINES):]
 

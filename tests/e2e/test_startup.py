@@ -13,7 +13,7 @@ import pytest
 from conftest import PROGRAM, program_env, run_programs_together
 
 REPORT = (b"\n\n***Initializing Communications***\n"
-          b"Win64 WSC Version %d.%d.%d (Build %d)\n"
+          b"Win64 ZVS Version %d.%d.%d (Build %d)\n"
           b"Linux termios and RFC 2217 serial service\n"
           b"Overlapped I/O is disabled\n"
           b"Setting DTR & RTS on\n"
@@ -26,7 +26,7 @@ def service_version(port_dir):
     """The version numbers -v shows, which the start-up report must repeat."""
     child = pexpect.spawn(PROGRAM, ["-v"], env=program_env(port_dir))
     child.expect(pexpect.EOF)
-    found = re.search(rb"WSC  version (\d+)\.(\d+)\.(\d+) \(Build (\d+)\)", child.before)
+    found = re.search(rb"ZVS  version (\d+)\.(\d+)\.(\d+) \(Build (\d+)\)", child.before)
     return tuple(int(number) for number in found.groups())
 
 

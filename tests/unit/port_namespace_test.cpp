@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <pty.h>
 #include <string>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -108,6 +109,50 @@ TEST_F(PortDirTest, EntriesTellWhyAPortDoesNotOpen) {
     EXPECT_EQ(open_endpoint(-1, SerialDefaults{}, endpoint), -1);
 }
 
+// A port file must be a regular file, and nothing else in its place is ever
+// opened: a terminal opened would raise DTR and RTS (resetting the board behind
+// it), a FIFO could hold the open. inotify tells any open of the targets.
+TEST_F(PortDirTest, PortFileThatIsNoRegularFileIsNeverOpened) {
+    const std::string slave = make_pty();
+    ASSERT_FALSE(slave.empty());
+    const std::string fifo = dir + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    auto port_file_of = [&](int com) { return dir + "/port" + std::to_string(com) + ".rfc2217"; };
+    ASSERT_EQ(symlink(slave.c_str(), port_file_of(1).c_str()), 0);
+    ASSERT_EQ(symlink(fifo.c_str(), port_file_of(2).c_str()), 0);
+    ASSERT_EQ(mkfifo(port_file_of(3).c_str(), 0600), 0);
+    ASSERT_EQ(mkdir(port_file_of(4).c_str(), 0700), 0);
+    ASSERT_EQ(symlink(port_file_of(5).c_str(), port_file_of(5).c_str()), 0);
+    const int watcher = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watcher, 0);
+    for (const std::string& target : {slave, fifo, port_file_of(3), port_file_of(4)}) {
+        ASSERT_GE(inotify_add_watch(watcher, target.c_str(), IN_OPEN), 0) << target;
+    }
+    EXPECT_EQ(open_com(1), -10) << "a link to a terminal";
+    EXPECT_EQ(open_com(2), -10) << "a link to a FIFO";
+    EXPECT_EQ(open_com(3), -10) << "a FIFO";
+    EXPECT_EQ(open_com(4), -10) << "a directory";
+    EXPECT_EQ(open_com(5), -10) << "a link loop";
+    char events[4096];
+    EXPECT_EQ(read(watcher, events, sizeof events), -1) << "something was opened";
+    EXPECT_EQ(errno, EAGAIN);
+    close(watcher);
+}
+
+TEST_F(PortDirTest, PortFileThatCannotBeReadIsAnOsError) {
+    if (geteuid() == 0) {
+        GTEST_SKIP() << "root reads any file";
+    }
+    const std::string path = dir + "/port1.rfc2217";
+    std::FILE* out = std::fopen(path.c_str(), "w");
+    std::fputs("rfc2217://127.0.0.1:1\n", out);
+    std::fclose(out);
+    ASSERT_EQ(chmod(path.c_str(), 0), 0);
+    EXPECT_EQ(open_com(1), -103);
+    std::fclose(std::fopen((dir + "/port2.rfc2217").c_str(), "w"));
+    EXPECT_EQ(open_com(2), -10) << "an empty port file";
+}
+
 namespace {
 
 // The number of a device as the kernel writes it in a stat line (tty_nr).
@@ -151,24 +196,31 @@ int typed_ahead(int fd) {
 TEST_F(PortDirTest, ReservedTerminalIsNeverTaken) {
     struct Case {
         const char* what;
-        const char* consoles; // %s: the pty's name under /dev
-        const char* stat;     // %ld: the pty's number
+        const char* consoles;   // %s: the pty's name under /dev
+        const char* foreground; // the foreground virtual terminal, %s as above
+        const char* stat;       // %ld: the pty's number
         bool swapped;
         SerialStatus status;
     };
     const Case cases[] = {
-        {"console", "tty0 %s\n", "1 (t) S 1 1 1 0 -1\n", false, -2},
-        {"console swapped in", "tty0 %s\n", "1 (t) S 1 1 1 0 -1\n", true, -2},
-        {"controlling terminal", "tty0\n", "1 (unit tests) S 1 1 1 %ld -1\n", false, -2},
-        {"controlling terminal swapped in", "tty0\n", "1 (t) S 1 1 1 %ld -1\n", true, -2},
+        {"console", "tty0 %s\n", "tty1\n", "1 (t) S 1 1 1 0 -1\n", false, -2},
+        {"console swapped in", "tty0 %s\n", "tty1\n", "1 (t) S 1 1 1 0 -1\n", true, -2},
+        // tty0 in the list is the virtual terminal in the foreground.
+        {"foreground terminal", "ttyS0 tty0\n", "%s\n", "1 (t) S 1 1 1 0 -1\n", false, -2},
+        {"foreground terminal swapped in", "tty0\n", "%s\n", "1 (t) S 1 1 1 0 -1\n", true, -2},
+        {"foreground terminal without tty0", "ttyS0\n", "%s\n", "1 (t) S 1 1 1 0 -1\n", false, 0},
+        {"controlling terminal", "tty0\n", "tty1\n", "1 (unit tests) S 1 1 1 %ld -1\n", false, -2},
+        {"controlling terminal swapped in", "tty0\n", "tty1\n", "1 (t) S 1 1 1 %ld -1\n", true, -2},
         // Fields count from the last ')': the first would find tty_nr 0.
-        {"command name with ') '", "tty0\n", "1 (x) S 1 1 1 0 y) S 1 1 1 %ld -1\n", false, -2},
-        {"neither", "tty0\n", "1 (t) S 1 1 1 0 -1\n", false, 0},
+        {"command name with ') '", "tty0\n", "tty1\n", "1 (x) S 1 1 1 0 y) S 1 1 1 %ld -1\n", false,
+         -2},
+        {"neither", "tty0\n", "tty1\n", "1 (t) S 1 1 1 0 -1\n", false, 0},
     };
     const TtyDeviceCalls swapping{open_after_swap, no_serial_info, no_serial_change};
     const std::string list = dir + "/active";
     const std::string stat_line = dir + "/stat";
-    const TerminalRecords records{list.c_str(), stat_line.c_str()};
+    const std::string foreground = dir + "/foreground";
+    const TerminalRecords records{list.c_str(), stat_line.c_str(), foreground.c_str()};
     for (const Case& c : cases) {
         int far_end = -1;
         const std::string reserved = make_pty(&far_end);
@@ -177,6 +229,9 @@ TEST_F(PortDirTest, ReservedTerminalIsNeverTaken) {
         ASSERT_EQ(stat(reserved.c_str(), &status), 0);
         std::FILE* out = std::fopen(list.c_str(), "w");
         std::fprintf(out, c.consoles, reserved.c_str() + 5);
+        std::fclose(out);
+        out = std::fopen(foreground.c_str(), "w");
+        std::fprintf(out, c.foreground, reserved.c_str() + 5);
         std::fclose(out);
         out = std::fopen(stat_line.c_str(), "w");
         std::fprintf(out, c.stat, kernel_number(status.st_rdev));

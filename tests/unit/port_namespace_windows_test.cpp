@@ -66,6 +66,7 @@ class WindowsPortDir : public ::testing::Test {
         set_port_dir(nullptr);
         for (const std::string& name : created) {
             const std::string path = "\\\\?\\" + dir + "\\" + name;
+            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
             if (!DeleteFileA(path.c_str())) {
                 RemoveDirectoryA(path.c_str());
             }
@@ -99,6 +100,9 @@ TEST_F(WindowsPortDir, EntriesThatAreNoPort) {
     // never the system's COM3.
     write_file("COM3", "not a port\n");
     make_directory("COM4");
+    write_file("COM2", "read-only\n");
+    ASSERT_TRUE(SetFileAttributesA(("\\\\?\\" + dir + "\\COM2").c_str(), FILE_ATTRIBUTE_READONLY));
+    make_directory("port10.rfc2217");
     write_file("port5.rfc2217", "telnet://127.0.0.1:7000\n");
     write_file("port6.rfc2217", std::string(300, 'x'));
     EXPECT_EQ(open_com(3), -10) << "a plain file";
@@ -106,6 +110,8 @@ TEST_F(WindowsPortDir, EntriesThatAreNoPort) {
     EXPECT_EQ(open_com(5), -10) << "a port file of another scheme";
     EXPECT_EQ(open_com(6), -10) << "a port file too long";
     EXPECT_EQ(open_com(7), -10) << "no entry at all";
+    EXPECT_EQ(open_com(2), -10) << "a read-only plain file";
+    EXPECT_EQ(open_com(10), -10) << "a port file that is a directory";
 }
 
 TEST_F(WindowsPortDir, PortFileNamingNobodyIsNotReady) {

@@ -11,7 +11,7 @@ from conftest import load_e2e, scan_start_wait_ms
 
 e2e = load_e2e("conftest")
 menu = load_e2e("test_menu")
-START = (b"\r\n\r\n***Initializing Communications***\r\nWin64 WSC Version 1.0.0 (Build 1)\r\n"
+START = (b"\r\n\r\n***Initializing Communications***\r\nWin64 ZVS Version 1.0.0 (Build 1)\r\n"
          b"Win32 comm and RFC 2217 serial service\r\nOverlapped I/O is disabled\r\n"
          b"Setting DTR & RTS on\r\nSetting no parity, 8 data bits, & one stop bit (8N1)\r\n"
          b"Port 1 Flow control not set\r\n" + menu.BANNER + menu.PROMPT)

@@ -13,7 +13,7 @@ BANNER = menu.BANNER
 HELP = menu.HELP
 EXIT_TEXT = menu.EXIT_TEXT
 
-INIT_TEXTS = (b"Win64 WSC Version 1.0.0 (Build 1)\r\n"
+INIT_TEXTS = (b"Win64 ZVS Version 1.0.0 (Build 1)\r\n"
               b"Win32 comm and RFC 2217 serial service\r\n"
               b"Overlapped I/O is disabled\r\n"
               b"Setting DTR & RTS on\r\n"
@@ -31,7 +31,7 @@ def test_version_report_describes_the_windows_build(port_dir):
     assert lines[0] == b"" and re.fullmatch(rb"Build: zorvidlk Date: \w{3} [ \d]\d \d{4} "
                                             rb"\d\d:\d\d:\d\d", lines[1])
     assert re.fullmatch(rb"GCC \d+\.\d+\.\d+ \(x86_64-windows-mingw-w64\)", lines[3])
-    assert lines[4] == b"WSC  version 1.0.0 (Build 1)"
+    assert lines[4] == b"ZVS  version 1.0.0 (Build 1)"
     assert lines[5] == b"C++ standard 202002" and lines[6:] == [b"", b""]
 
 
