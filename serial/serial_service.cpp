@@ -16,7 +16,9 @@ std::array<std::unique_ptr<SerialEndpoint>, SERIAL_PORT_COUNT> open_ports;
 SerialDefaults defaults;
 int last_os_error = 0;
 
-bool valid_index(PortIndex port) { return port >= 0 && port < SERIAL_PORT_COUNT; }
+bool valid_index(PortIndex port) {
+    return port >= 0 && port < SERIAL_PORT_COUNT;
+}
 
 SerialEndpoint* endpoint_of(PortIndex port) {
     return valid_index(port) ? open_ports[port].get() : nullptr;
@@ -26,9 +28,13 @@ constexpr SerialStatus NOT_OPEN = -3;
 
 } // namespace
 
-void serial_record_os_error(int error_number) { last_os_error = error_number; }
+void serial_record_os_error(int error_number) {
+    last_os_error = error_number;
+}
 
-const SerialDefaults& serial_defaults() { return defaults; }
+const SerialDefaults& serial_defaults() {
+    return defaults;
+}
 
 SerialStatus serial_attach(PortIndex port, std::unique_ptr<SerialEndpoint> endpoint) {
     if (!valid_index(port)) {
@@ -145,6 +151,11 @@ SerialStatus serial_rx_count(PortIndex port) {
 SerialStatus serial_get_byte(PortIndex port) {
     SerialEndpoint* endpoint = endpoint_of(port);
     return endpoint ? endpoint->get_byte() : NOT_OPEN;
+}
+
+SerialStatus serial_wait_rx(PortIndex port, int64_t microseconds) {
+    SerialEndpoint* endpoint = endpoint_of(port);
+    return endpoint ? endpoint->wait_rx(microseconds) : NOT_OPEN;
 }
 
 SerialStatus serial_rx_clear(PortIndex port) {

@@ -30,6 +30,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -76,6 +77,25 @@ void restore_port_on_signal() {
         ioctl(port.fd, TIOCNXCL);
     }
     while (tcsetattr(port.fd, TCSANOW, &port.settings) != 0 && errno == EINTR) {
+    }
+}
+
+timespec timespec_of(int64_t microseconds) {
+    timespec out{};
+    out.tv_sec = static_cast<time_t>(microseconds / 1000000);
+    out.tv_nsec = static_cast<long>(microseconds % 1000000 * 1000);
+    return out;
+}
+
+// A lost device has nothing to deliver: its waits sleep out their time.
+void sleep_until(int64_t deadline_us) {
+    for (;;) {
+        const int64_t left_us = deadline_us - monotonic_us();
+        if (left_us <= 0) {
+            return;
+        }
+        const timespec limit = timespec_of(left_us);
+        nanosleep(&limit, nullptr);
     }
 }
 
@@ -348,6 +368,32 @@ class TtyEndpoint final : public SerialEndpoint {
             note_failure(errno);
         }
         return -100;
+    }
+
+    // Sleeps in poll until the descriptor is readable or the time has passed.
+    SerialStatus wait_rx(int64_t microseconds) override {
+        const int64_t deadline_us = monotonic_us() + microseconds;
+        if (lost_) {
+            sleep_until(deadline_us);
+            return 0;
+        }
+        for (;;) {
+            const int64_t left_us = deadline_us - monotonic_us();
+            pollfd input{fd_, POLLIN, 0};
+            const timespec limit = timespec_of(left_us < 0 ? 0 : left_us);
+            const int ready = ppoll(&input, 1, &limit, nullptr);
+            if (ready < 0 && errno == EINTR) {
+                continue;
+            }
+            if (ready <= 0) {
+                return 0;
+            }
+            if ((input.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+                lost_ = true;
+                return 0;
+            }
+            return (input.revents & POLLIN) != 0 ? 1 : 0;
+        }
     }
 
     SerialStatus rx_clear() override {
