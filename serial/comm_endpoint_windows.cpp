@@ -170,6 +170,40 @@ class CommEndpoint final : public SerialEndpoint {
         return buffer_[next_++];
     }
 
+    // One ReadFile of one byte with time-outs that return on the first byte or
+    // after the time (no overlapped I/O); the byte is kept in the look-ahead,
+    // where rx_count and get_byte find it first.
+    SerialStatus wait_rx(int64_t microseconds) override {
+        if (next_ < held_) {
+            return 1;
+        }
+        if (microseconds <= 0) {
+            return rx_count() > 0 ? 1 : 0;
+        }
+        const DWORD limit_ms = comm_wait_ms(microseconds);
+        if (lost_) {
+            Sleep(limit_ms); // nothing can arrive: the caller's time-out is the end
+            return 0;
+        }
+        COMMTIMEOUTS waiting = comm_wait_timeouts(limit_ms);
+        if (!SetCommTimeouts(handle_, &waiting)) {
+            note_failure(GetLastError());
+            return 0;
+        }
+        next_ = held_ = 0;
+        DWORD got = 0;
+        const BOOL read = ReadFile(handle_, buffer_, 1, &got, nullptr);
+        const DWORD error = read ? ERROR_SUCCESS : GetLastError();
+        COMMTIMEOUTS immediate = comm_port_timeouts();
+        SetCommTimeouts(handle_, &immediate);
+        if (!read) {
+            note_failure(error);
+            return 0;
+        }
+        held_ = got;
+        return got > 0 ? 1 : 0;
+    }
+
     SerialStatus rx_clear() override {
         next_ = held_ = 0;
         if (!lost_ && !PurgeComm(handle_, PURGE_RXCLEAR)) {
@@ -337,6 +371,24 @@ COMMTIMEOUTS comm_port_timeouts() {
     timeouts.WriteTotalTimeoutMultiplier = 0;
     timeouts.WriteTotalTimeoutConstant = COMM_WRITE_TIMEOUT_MS;
     return timeouts;
+}
+
+COMMTIMEOUTS comm_wait_timeouts(DWORD limit_ms) {
+    COMMTIMEOUTS timeouts = comm_port_timeouts();
+    // Both MAXDWORD with a constant: a read returns at once with what is
+    // there, else with the first byte that arrives, else after the constant.
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+    timeouts.ReadTotalTimeoutConstant = limit_ms;
+    return timeouts;
+}
+
+DWORD comm_wait_ms(int64_t microseconds) {
+    if (microseconds <= 0) {
+        return 1;
+    }
+    const int64_t milliseconds = (microseconds + 999) / 1000;
+    return milliseconds >= MAXDWORD - 1 ? MAXDWORD - 1 : static_cast<DWORD>(milliseconds);
 }
 
 SerialStatus comm_open(const std::wstring& path, const SerialDefaults& defaults,

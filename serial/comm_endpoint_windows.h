@@ -4,6 +4,7 @@
 
 #include "serial/serial_endpoint.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <windows.h>
@@ -48,5 +49,12 @@ DCB comm_port_settings(const DCB& current, const SerialDefaults& defaults);
 
 // Reads return at once with what is there; a write waits at most 2 s for room.
 COMMTIMEOUTS comm_port_timeouts();
+// The time-outs of a receive wait: a one-byte read returns with the first byte
+// that arrives, at once if one is waiting, or after `limit_ms` without one.
+COMMTIMEOUTS comm_wait_timeouts(DWORD limit_ms);
+// A wait of `microseconds` in whole milliseconds, rounded up so it never ends
+// early; at least 1 (a constant of 0 would not wait) and below MAXDWORD (with
+// both other fields MAXDWORD, that value has a meaning of its own).
+DWORD comm_wait_ms(int64_t microseconds);
 constexpr DWORD COMM_WRITE_TIMEOUT_MS = 2000;
 constexpr DWORD COMM_QUEUE_SIZE = 1024;

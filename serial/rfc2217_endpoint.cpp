@@ -6,6 +6,7 @@
 #include "serial/rfc2217_endpoint.h"
 
 #include "platform/clock.h"
+#include "platform/sleep.h"
 #include "serial/port_file.h"
 #include "serial/socket_transport.h"
 #include "serial/telnet_parser.h"
@@ -60,6 +61,7 @@ class Rfc2217Endpoint final : public SerialEndpoint {
     SerialStatus tx_count() override;
     SerialStatus rx_count() override;
     SerialStatus get_byte() override;
+    SerialStatus wait_rx(int64_t microseconds) override;
     SerialStatus rx_clear() override;
     SerialStatus cts() override;
     SerialStatus set_rts(bool on) override;
@@ -195,7 +197,7 @@ bool Rfc2217Endpoint::wait_until(int64_t deadline_ms) {
     if (remaining <= 0) {
         return false;
     }
-    socket_wait(socket_, !out_.empty(), static_cast<int>(std::min<int64_t>(remaining, INT_MAX)));
+    socket_wait(socket_, !out_.empty(), remaining * 1000);
     return true;
 }
 
@@ -299,6 +301,34 @@ SerialStatus Rfc2217Endpoint::get_byte() {
     const uint8_t byte = received_.front();
     received_.pop_front();
     return byte;
+}
+
+// Control messages (modem state, answers, option requests) wake the poll but
+// bring no data: the wait goes on until data or the time-out, and the parser
+// has taken them by then, so a byte behind them is seen in the same read.
+SerialStatus Rfc2217Endpoint::wait_rx(int64_t microseconds) {
+    const int64_t deadline_us = monotonic_us() + microseconds;
+    const bool gone_before = gone_;
+    flush();
+    drain();
+    while (received_.empty()) {
+        const int64_t left_us = deadline_us - monotonic_us();
+        if (left_us <= 0) {
+            return 0;
+        }
+        if (gone_) {
+            // A peer that went away during this wait ends it; one gone before
+            // can send nothing more, so the wait sleeps out its time.
+            if (gone_before) {
+                sleep_ms(static_cast<uint32_t>(std::min<int64_t>((left_us + 999) / 1000, INT_MAX)));
+            }
+            return 0;
+        }
+        socket_wait(socket_, !out_.empty(), left_us);
+        flush();
+        drain();
+    }
+    return 1;
 }
 
 SerialStatus Rfc2217Endpoint::rx_clear() {

@@ -5,6 +5,7 @@
 
 #include "serial/serial_service.h"
 
+#include <cstdint>
 #include <memory>
 
 // Settings the service applies to every port it opens (set through PortIndex -1).
@@ -29,6 +30,10 @@ class SerialEndpoint {
     virtual SerialStatus rx_count() = 0;
     // The next received byte (0..255); -100 when none is waiting.
     virtual SerialStatus get_byte() = 0;
+    // Blocks up to `microseconds` until a received byte is waiting: 1 then, 0
+    // when the time passed first. A device or peer that goes away ends the
+    // wait with 0; once gone, a wait sleeps out its time (nothing can arrive).
+    virtual SerialStatus wait_rx(int64_t microseconds) = 0;
     virtual SerialStatus rx_clear() = 0;
     // 1 while CTS is asserted, 0 otherwise (and on a lost device).
     virtual SerialStatus cts() = 0;

@@ -218,6 +218,11 @@ SerialStatus serial_get_byte(PortIndex port) {
     return endpoint ? endpoint->get_byte() : NOT_OPEN;
 }
 
+SerialStatus serial_wait_rx(PortIndex port, int64_t microseconds) {
+    SerialEndpoint* endpoint = endpoint_of(port);
+    return endpoint ? endpoint->wait_rx(microseconds) : NOT_OPEN;
+}
+
 SerialStatus serial_rx_clear(PortIndex port) {
     SerialEndpoint* endpoint = endpoint_of(port);
     return endpoint ? endpoint->rx_clear() : NOT_OPEN;

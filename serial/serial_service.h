@@ -11,10 +11,12 @@
 //   -13  the port exists but cannot be enabled (dangling link, socket nobody serves)
 //   -101 parameter out of range
 //   -103 operating-system error: serial_error_text() gives its text
-// Every operation returns at once; waiting and time-outs belong to the callers.
+// Every operation but serial_wait_rx returns at once; waiting and time-outs
+// belong to the callers.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 using PortIndex = int;    // COM number minus one, 0..255; -1 addresses the defaults
 using SerialStatus = int; // negative: error code as listed above
@@ -36,6 +38,11 @@ SerialStatus serial_put_byte(PortIndex port, int byte);
 SerialStatus serial_tx_count(PortIndex port);
 SerialStatus serial_rx_count(PortIndex port);
 SerialStatus serial_get_byte(PortIndex port);
+// Blocks up to `microseconds` until a received byte is waiting: 1 then, 0 when
+// the time passed without one or the port can deliver none (a device that went
+// away, a peer that hung up), negative as listed above. The byte is taken with
+// serial_get_byte.
+SerialStatus serial_wait_rx(PortIndex port, int64_t microseconds);
 SerialStatus serial_rx_clear(PortIndex port);
 SerialStatus serial_cts(PortIndex port);
 SerialStatus serial_rts(PortIndex port, int command);

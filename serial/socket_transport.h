@@ -40,7 +40,7 @@ long socket_send(SocketHandle socket, const uint8_t* data, size_t size);
 long socket_receive(SocketHandle socket, uint8_t* data, size_t size);
 // Bytes received and not read yet (0 when unknown).
 size_t socket_bytes_waiting(SocketHandle socket);
-// Waits up to `limit_ms` for input (or for room to send too, when
+// Waits up to `limit_us` microseconds for input (or for room to send too, when
 // `for_sending`), or for the connection to end.
-void socket_wait(SocketHandle socket, bool for_sending, int limit_ms);
+void socket_wait(SocketHandle socket, bool for_sending, int64_t limit_us);
 void socket_close(SocketHandle socket);

@@ -16,6 +16,7 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -184,9 +185,13 @@ size_t socket_bytes_waiting(SocketHandle socket) {
     return static_cast<size_t>(waiting);
 }
 
-void socket_wait(SocketHandle socket, bool for_sending, int limit_ms) {
+void socket_wait(SocketHandle socket, bool for_sending, int64_t limit_us) {
     pollfd watch{as_fd(socket), static_cast<short>(POLLIN | (for_sending ? POLLOUT : 0)), 0};
-    poll(&watch, 1, limit_ms < 0 ? 0 : limit_ms);
+    const int64_t wait_us = limit_us < 0 ? 0 : limit_us;
+    timespec limit{};
+    limit.tv_sec = static_cast<time_t>(wait_us / 1000000);
+    limit.tv_nsec = static_cast<long>(wait_us % 1000000 * 1000);
+    ppoll(&watch, 1, &limit, nullptr);
 }
 
 void socket_close(SocketHandle socket) {

@@ -156,7 +156,7 @@ size_t socket_bytes_waiting(SocketHandle socket) {
     return static_cast<size_t>(waiting);
 }
 
-void socket_wait(SocketHandle socket, bool for_sending, int limit_ms) {
+void socket_wait(SocketHandle socket, bool for_sending, int64_t limit_us) {
     const SOCKET fd = as_socket(socket);
     fd_set readable;
     fd_set writable;
@@ -170,9 +170,9 @@ void socket_wait(SocketHandle socket, bool for_sending, int limit_ms) {
         FD_SET(fd, &writable);
     }
     timeval limit{};
-    const int wait_ms = limit_ms < 0 ? 0 : limit_ms;
-    limit.tv_sec = wait_ms / 1000;
-    limit.tv_usec = wait_ms % 1000 * 1000;
+    const int64_t wait_us = limit_us < 0 ? 0 : limit_us;
+    limit.tv_sec = static_cast<long>(wait_us / 1000000);
+    limit.tv_usec = static_cast<long>(wait_us % 1000000);
     select(0, &readable, for_sending ? &writable : nullptr, &failed, &limit);
 }
 

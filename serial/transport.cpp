@@ -26,6 +26,36 @@ constexpr int64_t SLOWEST_BYTE_US = 34000;
 // Added to the line time so that a busy machine does not cut a wait short.
 constexpr int64_t TX_WAIT_MARGIN_US = 1000000;
 
+// read_byte polls the queue this long before it blocks: on a direct line the
+// byte of a handshake is back within about 100 us, sooner than a sleep and a
+// wake-up would take, while a USB adapter needs 1 to 16 ms.
+constexpr int64_t BYTE_SPIN_US = 200;
+// The longest single block of a byte wait; the wait is looked at between blocks.
+constexpr int64_t BYTE_WAIT_SLICE_US = 10000;
+
+// Blocks until the port reports a received byte or `deadline_us` passes, in
+// slices of at most BYTE_WAIT_SLICE_US with the link's cancel signal looked
+// at between them. An error result of the wait is no data: the caller looks
+// at the queue again after a pause of 1 ms.
+void wait_for_byte(const DeviceLink& link, int64_t deadline_us) {
+    const PortIndex port = link.port;
+    for (;;) {
+        const int64_t left_us = deadline_us - monotonic_us();
+        if (left_us <= 0 || link_cancelled(link)) {
+            return;
+        }
+        const SerialStatus waited =
+            serial_wait_rx(port, left_us < BYTE_WAIT_SLICE_US ? left_us : BYTE_WAIT_SLICE_US);
+        if (waited > 0) {
+            return;
+        }
+        if (waited < 0) {
+            sleep_ms(1);
+            return;
+        }
+    }
+}
+
 } // namespace
 
 int32_t scaled_ms(const DeviceLink& link, int32_t milliseconds) {
@@ -117,16 +147,20 @@ int read_line(DeviceLink& link, char* buffer, uint16_t size, uint16_t timeout_ms
 int read_byte(DeviceLink& link, uint16_t timeout_ms) {
     const PortIndex port = link.port;
     set_start_instant(link);
+    const int64_t deadline_us = link.start_instant_us + int64_t{timeout_ms} * 1000;
+    const int64_t spin_end_us = link.start_instant_us + BYTE_SPIN_US;
     for (;;) {
         if (elapsed_ms(link) >= timeout_ms || link_cancelled(link)) {
             return -1;
         }
         if (serial_rx_count(port) != 0) {
             const int byte = serial_get_byte(port);
-            // An error result is no data: keep polling until a byte or the time-out.
+            // An error result is no data: keep looking until a byte or the time-out.
             if (byte >= 0) {
                 return byte;
             }
+        } else if (monotonic_us() >= spin_end_us) {
+            wait_for_byte(link, deadline_us);
         }
     }
 }

@@ -30,6 +30,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -89,10 +90,30 @@ void restore_port(const PortRestore& port) {
 // before the first change to the device and emptied before its descriptor is
 // closed.
 PortRestore signal_restore;
-bool signal_restore_taken = false;
+// Taken by exchange: two threads opening ttys at once claim it only once.
+std::atomic<bool> signal_restore_taken{false};
 
 void restore_port_on_signal() {
     restore_port(signal_restore);
+}
+
+timespec timespec_of(int64_t microseconds) {
+    timespec out{};
+    out.tv_sec = static_cast<time_t>(microseconds / 1000000);
+    out.tv_nsec = static_cast<long>(microseconds % 1000000 * 1000);
+    return out;
+}
+
+// A lost device has nothing to deliver: its waits sleep out their time.
+void sleep_until(int64_t deadline_us) {
+    for (;;) {
+        const int64_t left_us = deadline_us - monotonic_us();
+        if (left_us <= 0) {
+            return;
+        }
+        const timespec limit = timespec_of(left_us);
+        nanosleep(&limit, nullptr);
+    }
 }
 
 // How long put_byte waits for room in a full output queue before giving up on the byte.
@@ -362,6 +383,32 @@ class TtyEndpoint final : public SerialEndpoint {
         return -100;
     }
 
+    // Sleeps in poll until the descriptor is readable or the time has passed.
+    SerialStatus wait_rx(int64_t microseconds) override {
+        const int64_t deadline_us = monotonic_us() + microseconds;
+        if (lost_) {
+            sleep_until(deadline_us);
+            return 0;
+        }
+        for (;;) {
+            const int64_t left_us = deadline_us - monotonic_us();
+            pollfd input{fd_, POLLIN, 0};
+            const timespec limit = timespec_of(left_us < 0 ? 0 : left_us);
+            const int ready = ppoll(&input, 1, &limit, nullptr);
+            if (ready < 0 && errno == EINTR) {
+                continue;
+            }
+            if (ready <= 0) {
+                return 0;
+            }
+            if ((input.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+                lost_ = true;
+                return 0;
+            }
+            return (input.revents & POLLIN) != 0 ? 1 : 0;
+        }
+    }
+
     SerialStatus rx_clear() override {
         if (!lost_ && tcflush(fd_, TCIFLUSH) != 0) {
             note_failure(errno);
@@ -444,10 +491,9 @@ class TtyEndpoint final : public SerialEndpoint {
 
     // Takes the signal handlers' record when no other port holds it.
     void claim_signal_restore() {
-        if (signal_restore_taken) {
+        if (signal_restore_taken.exchange(true)) {
             return;
         }
-        signal_restore_taken = true;
         owns_signal_restore_ = true;
         signal_restore.fd = fd_;
         signal_restore.held = locked_;
@@ -464,8 +510,8 @@ class TtyEndpoint final : public SerialEndpoint {
         if (owns_signal_restore_) {
             set_ending_signal_hook(nullptr);
             signal_restore.serial_changed = 0;
-            signal_restore_taken = false;
             owns_signal_restore_ = false;
+            signal_restore_taken.store(false);
         }
     }
 

@@ -12,7 +12,9 @@ Then, for each adapter model of the simulator (zorvidlk-sim --adapter), the
 median time of one spectrum (1 data scan of 100 ms) and of a default
 acquisition (3 pre scans, 3 data scans of 650 ms), from the "G" key to the
 first table line or the failure report, whether each succeeded, and the
-median transfer (data ready to the last byte on the line, from the log). The
+median transfer (data ready to the last byte on the line, from the log), and
+the program's CPU time for one spectrum (utime+stime of /proc/<pid>/stat from
+the "G" key to the next prompt) with its share of that span. The
 models are estimates, so these figures are simulated, not measured on
 hardware.
 
@@ -186,29 +188,36 @@ def board_transfers(events):
 
 def timed_acquisition(child, log, data_scans):
     """One G: (milliseconds to the first table line or the failure report,
-    succeeded, the failure text with its code or "", transfer milliseconds)."""
+    succeeded, the failure text with its code or "", transfer milliseconds,
+    the program's CPU seconds and the wall seconds from the key to the next
+    prompt)."""
     seen = len(log.update())
+    ticks = cpu_ticks(child.pid)
     start = time.monotonic()
     child.send("g\r")
     found = child.expect([rb"\n001,", rb"Scan ERROR"], timeout=120)
     elapsed = (time.monotonic() - start) * 1000.0
     report = child.before
     child.expect(PROMPT, timeout=120)
+    wall = time.monotonic() - start
+    cpu = (cpu_ticks(child.pid) - ticks) / CLOCK_TICKS
     if found == 1:
         match = FAILURE.search(report)
         note = "" if match is None else "%s (%s)" % (
             match.group(1).decode("latin-1"), match.group(2).decode())
-        return elapsed, False, note or "no failure report", board_transfers(log.update()[seen:])
+        return (elapsed, False, note or "no failure report", board_transfers(log.update()[seen:]),
+                cpu, wall)
     text = (b"001," + child.before).replace(b"\r\n", b"\n").decode("latin-1")
     rows = [line for line in text.split("\n") if line[:3].isdigit() and line[3:4] == ","]
     events = log.update()[seen:]
     spectra = [e["values"] for e in events if e["event"] == "spectrum"]
     ok = len(spectra) == data_scans and rows == expected_rows(spectra)
-    return elapsed, ok, "", board_transfers(events)
+    return elapsed, ok, "", board_transfers(events), cpu, wall
 
 
 def adapter_runs(bin_dir, adapter, runs):
-    """Per kind of acquisition: (median ms, successes, runs, the first failure note)."""
+    """Per kind of acquisition: (median ms, successes, runs, the first failure
+    note, transfer ms, median CPU seconds, median CPU share of the wall time)."""
     port_dir = tempfile.mkdtemp(prefix="zva", dir="/tmp")
     events_path = os.path.join(port_dir, "events.jsonl")
     sim = subprocess.Popen([os.path.join(bin_dir, "zorvidlk-sim"), "--socket",
@@ -234,7 +243,8 @@ def adapter_runs(bin_dir, adapter, runs):
             transfers = [t for r in results for t in r[3]]
             figures[kind] = (statistics.median(r[0] for r in results),
                              sum(1 for r in results if r[1]), runs, notes[0] if notes else "",
-                             transfers)
+                             transfers, statistics.median(r[4] for r in results),
+                             statistics.median(r[4] / r[5] for r in results))
         child.send("\x03")
         child.expect(pexpect.EOF, timeout=10)
         child.wait()
@@ -250,8 +260,9 @@ def adapter_runs(bin_dir, adapter, runs):
 def print_adapter_table(bin_dir, runs):
     print("per adapter model (simulated: the models are estimates; %d runs of each kind,"
           " medians):" % runs)
-    print("  %-17s %11s %9s %10s %5s %12s %5s  %s" % (
-        "adapter", "1 x 100 ms", "transfer", "per byte", "ok", "3 x 650 ms", "ok", "failure"))
+    print("  %-17s %11s %9s %10s %5s %16s %12s %5s  %s" % (
+        "adapter", "1 x 100 ms", "transfer", "per byte", "ok", "CPU per spectrum", "3 x 650 ms",
+        "ok", "failure"))
     for adapter in ADAPTERS:
         figures = adapter_runs(bin_dir, adapter, runs)
         one, default = figures["spectrum"], figures["default"]
@@ -259,8 +270,9 @@ def print_adapter_table(bin_dir, runs):
         transfer = "%7.0f ms" % statistics.median(transfers) if transfers else "%10s" % "-"
         per_byte = ("%7.2f ms" % (statistics.median(transfers) / BYTES_PER_SPECTRUM)
                     if transfers else "%10s" % "-")
-        print("  %-17s %8.0f ms %s %s %2d/%-2d %9.0f ms %2d/%-2d  %s" % (
-            adapter, one[0], transfer, per_byte, one[1], one[2], default[0], default[1],
+        cpu = "%6.2f s %5.1f %%" % (one[5], 100.0 * one[6])
+        print("  %-17s %8.0f ms %s %s %2d/%-2d %16s %9.0f ms %2d/%-2d  %s" % (
+            adapter, one[0], transfer, per_byte, one[1], one[2], cpu, default[0], default[1],
             default[2], one[3] or default[3]))
         sys.stdout.flush()
 

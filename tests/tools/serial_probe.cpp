@@ -8,6 +8,7 @@
 //   at most MS ms in all -> "read <hex>" count             serial_rx_count clear serial_rx_clear
 //   rts S|C           serial_rts
 //   cts               serial_cts
+//   wait-rx MS        serial_wait_rx for MS ms -> "wait-rx <result> <ms waited>"
 //   wait-cts V MS     poll serial_cts until it equals V (0/1) -> "wait-cts V <ms>" or "wait-cts
 //   timeout" transfer N        N bytes paced by RTS pulses (500 ms each) -> "transfer <hex> <us per
 //   byte>" sleep MS error             serial_error_text close             serial_close
@@ -82,6 +83,12 @@ void run(const std::string& line) {
             bytes += hex_byte(byte);
         }
         std::printf("read %s\n", bytes.c_str());
+    } else if (op == "wait-rx") {
+        int limit_ms = 0;
+        words >> limit_ms;
+        const int64_t start = monotonic_ms();
+        const int result = serial_wait_rx(port, int64_t{limit_ms} * 1000);
+        std::printf("wait-rx %d %lld\n", result, static_cast<long long>(monotonic_ms() - start));
     } else if (op == "count") {
         std::printf("count %d\n", serial_rx_count(port));
     } else if (op == "clear") {

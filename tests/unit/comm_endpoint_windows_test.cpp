@@ -152,4 +152,20 @@ TEST(CommEndpoint, ReadsNeverWaitWritesWaitTwoSeconds) {
     EXPECT_EQ(timeouts.WriteTotalTimeoutConstant, 2000U);
 }
 
+TEST(CommEndpoint, AByteWaitReadsUntilTheFirstByteOrItsTimeRoundedUp) {
+    const COMMTIMEOUTS timeouts = comm_wait_timeouts(7);
+    EXPECT_EQ(timeouts.ReadIntervalTimeout, MAXDWORD);
+    EXPECT_EQ(timeouts.ReadTotalTimeoutMultiplier, MAXDWORD);
+    EXPECT_EQ(timeouts.ReadTotalTimeoutConstant, 7U);
+    EXPECT_EQ(timeouts.WriteTotalTimeoutConstant, 2000U) << "writes keep their limit";
+    const struct {
+        int64_t microseconds;
+        DWORD milliseconds;
+    } cases[] = {{-5, 1},   {0, 1},    {1, 1},      {999, 1},
+                 {1000, 1}, {1001, 2}, {10000, 10}, {int64_t{1} << 50, MAXDWORD - 1}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(comm_wait_ms(c.microseconds), c.milliseconds) << c.microseconds;
+    }
+}
+
 } // namespace

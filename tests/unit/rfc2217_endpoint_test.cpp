@@ -263,6 +263,61 @@ TEST(Rfc2217Endpoint, APeerThatHangsUpReadsAsNoDataAndNoCts) {
     EXPECT_EQ(endpoint->tx_count(), 0);
 }
 
+int64_t microseconds_since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() -
+                                                                 start)
+        .count();
+}
+
+TEST(Rfc2217Endpoint, AByteWaitGoesOnPastControlMessagesAndEndsWithTheByte) {
+    ScriptedServer server;
+    auto endpoint = open_on(server);
+    ASSERT_TRUE(endpoint);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(endpoint->wait_rx(30000), 0) << "nothing sent";
+    EXPECT_GE(microseconds_since(started), 30000);
+
+    // A modem state and an answer wake the poll with no data; the byte behind
+    // them, sent later on its own, ends the wait.
+    std::atomic<int64_t> byte_sent_us{0};
+    const auto begun = std::chrono::steady_clock::now();
+    std::thread peer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        server.write({0xFF, 0xFA, 0x2C, 0x6B, 0x11, 0xFF, 0xF0});
+        server.write({0xFF, 0xFA, 0x2C, 0x69, 0x0B, 0xFF, 0xF0});
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        byte_sent_us = microseconds_since(begun);
+        server.write({'Q'});
+    });
+    EXPECT_EQ(endpoint->wait_rx(2000000), 1);
+    const int64_t woke_us = microseconds_since(begun);
+    peer.join();
+    EXPECT_GE(woke_us, byte_sent_us.load()) << "woken by a control message as if by a byte";
+    EXPECT_LT(woke_us - byte_sent_us, 200000) << "the byte was held up";
+    EXPECT_EQ(endpoint->rx_count(), 1);
+    EXPECT_EQ(endpoint->get_byte(), 'Q');
+    EXPECT_EQ(endpoint->cts(), 1);
+}
+
+TEST(Rfc2217Endpoint, APeerThatGoesAwayEndsAByteWaitWithNoData) {
+    ScriptedServer server;
+    auto endpoint = open_on(server);
+    ASSERT_TRUE(endpoint);
+    const auto started = std::chrono::steady_clock::now();
+    std::thread peer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        server.hang_up();
+    });
+    EXPECT_EQ(endpoint->wait_rx(3000000), 0);
+    EXPECT_LT(microseconds_since(started), 1000000) << "the hang-up did not end the wait";
+    peer.join();
+    EXPECT_EQ(endpoint->rx_count(), 0);
+    // Gone for good: a later wait sleeps out its time instead of returning at once.
+    const auto again = std::chrono::steady_clock::now();
+    EXPECT_EQ(endpoint->wait_rx(20000), 0);
+    EXPECT_GE(microseconds_since(again), 20000);
+}
+
 TEST(Rfc2217Endpoint, OpeningFailures) {
     {
         ScriptedServer server; // busy with another client: closes at once

@@ -24,6 +24,19 @@ struct ScriptedLine {
     int get_byte_delay_ms = 0; // each get_byte takes this long
     int get_byte_calls = 0;
     int rx_count_calls = 0;
+    // Results that join rx at a monotonic time (in order of time), and what
+    // wait_rx does: it returns the next of wait_rx_results while there are
+    // any, else it sleeps until an arrival or the end of its time. The time
+    // it spent asleep adds up in wait_rx_asleep_us.
+    struct Arrival {
+        int64_t at_us;
+        int result;
+    };
+    std::deque<Arrival> arrivals;
+    std::deque<int> wait_rx_results;
+    int wait_rx_calls = 0;
+    int64_t wait_rx_asleep_us = 0;
+    int64_t arrival_seen_us = 0; // when the port last found an arrival due
 
     // Every byte passed to put_byte.
     std::string tx;
@@ -119,6 +132,7 @@ class ScriptedPort : public SerialEndpoint {
 
     SerialStatus rx_count() override {
         ++line_->rx_count_calls;
+        take_arrivals();
         return static_cast<SerialStatus>(line_->rx.size());
     }
 
@@ -127,6 +141,7 @@ class ScriptedPort : public SerialEndpoint {
         if (line_->get_byte_delay_ms > 0) {
             sleep_ms(static_cast<uint32_t>(line_->get_byte_delay_ms));
         }
+        take_arrivals();
         if (line_->rx.empty()) {
             return -100;
         }
@@ -135,7 +150,31 @@ class ScriptedPort : public SerialEndpoint {
         return result;
     }
 
+    SerialStatus wait_rx(int64_t microseconds) override {
+        ++line_->wait_rx_calls;
+        if (!line_->wait_rx_results.empty()) {
+            const int result = line_->wait_rx_results.front();
+            line_->wait_rx_results.pop_front();
+            return result;
+        }
+        const int64_t start_us = monotonic_us();
+        int64_t until_us = start_us + microseconds;
+        take_arrivals();
+        if (line_->rx.empty()) {
+            if (!line_->arrivals.empty() && line_->arrivals.front().at_us < until_us) {
+                until_us = line_->arrivals.front().at_us;
+            }
+            if (until_us > start_us) {
+                delay_us(static_cast<uint64_t>(until_us - start_us));
+            }
+            line_->wait_rx_asleep_us += monotonic_us() - start_us;
+            take_arrivals();
+        }
+        return line_->rx.empty() ? 0 : 1;
+    }
+
     SerialStatus rx_clear() override {
+        take_arrivals();
         line_->rx.clear();
         return 0;
     }
@@ -163,6 +202,15 @@ class ScriptedPort : public SerialEndpoint {
     SerialStatus set_dtr(bool) override { return 0; }
 
   private:
+    void take_arrivals() {
+        const int64_t now_us = monotonic_us();
+        while (!line_->arrivals.empty() && line_->arrivals.front().at_us <= now_us) {
+            line_->rx.push_back(line_->arrivals.front().result);
+            line_->arrivals.pop_front();
+            line_->arrival_seen_us = now_us;
+        }
+    }
+
     SerialStatus cts_result() {
         if (!line_->cts_script.empty()) {
             const ScriptedLine::CtsAnswer answer = line_->cts_script.front();

@@ -131,6 +131,60 @@ TEST_F(Transport, ReadByteReturnsEveryByteValue) {
     EXPECT_EQ(read_byte(link, 20), -1);
 }
 
+TEST_F(Transport, ReadByteTakesALateByteSoonAfterItArrivesAndSleepsMeanwhile) {
+    // Caught while polling; after one blocking wait; after several waits of at
+    // most 10 ms each. The delay is counted from the moment the port had the
+    // byte: a loaded machine may wake the port's own sleep late. The sleeping
+    // share is a bound with room for a test thread held up by the machine.
+    const struct {
+        int64_t after_us;
+        int min_waits;
+        int64_t min_asleep_us;
+    } cases[] = {{100, 0, 0}, {5000, 0, 0}, {25000, 2, 12000}, {50000, 4, 30000}};
+    for (const auto& c : cases) {
+        line->wait_rx_calls = 0;
+        line->wait_rx_asleep_us = 0;
+        const int64_t arrival_us = monotonic_us() + c.after_us;
+        line->arrivals = {{arrival_us, 0x5A}};
+        EXPECT_EQ(read_byte(link, 500), 0x5A) << c.after_us;
+        const int64_t taken_us = monotonic_us();
+        EXPECT_GE(line->arrival_seen_us, arrival_us) << c.after_us;
+        EXPECT_LT(taken_us - line->arrival_seen_us, 1000) << c.after_us;
+        EXPECT_GE(line->wait_rx_calls, c.min_waits) << c.after_us;
+        EXPECT_GE(line->wait_rx_asleep_us, c.min_asleep_us) << c.after_us << " us: spun, not slept";
+    }
+}
+
+TEST_F(Transport, ReadByteTimesOutAsleepAfterTheWholeTime) {
+    for (uint16_t timeout_ms : {1, 12, 30}) {
+        line->wait_rx_asleep_us = 0;
+        line->arrivals = {{monotonic_us() + 1000000, 0x5A}}; // far too late
+        const int64_t started = monotonic_us();
+        EXPECT_EQ(read_byte(link, timeout_ms), -1) << timeout_ms;
+        const int64_t took_us = monotonic_us() - started;
+        EXPECT_GE(took_us, timeout_ms * 1000) << timeout_ms;
+        EXPECT_LT(took_us, timeout_ms * 1000 + 500000) << timeout_ms;
+        EXPECT_GE(stopwatch(link, 1), timeout_ms) << timeout_ms;
+        EXPECT_GE(line->wait_rx_asleep_us, timeout_ms * 1000 / 2) << timeout_ms;
+        EXPECT_EQ(line->rx.size(), 0U) << timeout_ms;
+    }
+}
+
+TEST_F(Transport, ErrorResultsDuringTheByteWaitAreNoData) {
+    // Of the wait itself, then of the queue, before the byte.
+    line->wait_rx_results = {-103, -3};
+    line->arrivals = {{monotonic_us() + 30000, -103}, {monotonic_us() + 100000, 0x44}};
+    EXPECT_EQ(read_byte(link, 500), 0x44);
+    EXPECT_TRUE(line->wait_rx_results.empty());
+
+    // Only errors: the time-out.
+    line->wait_rx_results = {-103, -103, -103};
+    line->arrivals = {{monotonic_us() + 2000, -100}};
+    const int64_t started = monotonic_ms();
+    EXPECT_EQ(read_byte(link, 20), -1);
+    EXPECT_GE(monotonic_ms() - started, 20);
+}
+
 TEST_F(Transport, SendCommandPutsACarriageReturnBeforeEachLineFeed) {
     EXPECT_EQ(send_command(link, "L1\r"), 1);
     EXPECT_EQ(line->tx, "L1\r");

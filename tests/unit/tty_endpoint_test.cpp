@@ -14,6 +14,7 @@
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -151,6 +152,36 @@ TEST_F(TtyEndpointTest, LostDeviceReadsAsNoData) {
     EXPECT_EQ(port->rx_clear(), 0);
     EXPECT_EQ(port->tx_count(), 0);
     EXPECT_LT(port->put_byte('x'), 0);
+}
+
+TEST_F(TtyEndpointTest, AByteWaitEndsWithTheByteAfterItsTimeOrAtAHangUp) {
+    int64_t started = monotonic_us();
+    EXPECT_EQ(port->wait_rx(20000), 0) << "nothing written";
+    EXPECT_GE(monotonic_us() - started, 20000);
+
+    started = monotonic_us();
+    std::thread board([&] {
+        usleep(10000);
+        EXPECT_EQ(write(pty.master, "z", 1), 1);
+    });
+    EXPECT_EQ(port->wait_rx(2000000), 1);
+    EXPECT_LT(monotonic_us() - started, 1000000);
+    board.join();
+    EXPECT_EQ(port->get_byte(), 'z');
+
+    // A hang-up ends the wait at once; from then on a wait sleeps out its time.
+    started = monotonic_us();
+    std::thread unplug([&] {
+        usleep(10000);
+        pty.close_master();
+    });
+    EXPECT_EQ(port->wait_rx(2000000), 0);
+    EXPECT_LT(monotonic_us() - started, 1000000);
+    unplug.join();
+    EXPECT_EQ(port->rx_count(), 0);
+    started = monotonic_us();
+    EXPECT_EQ(port->wait_rx(20000), 0);
+    EXPECT_GE(monotonic_us() - started, 20000);
 }
 
 TEST_F(TtyEndpointTest, HeldPortIsBusyUntilClosed) {

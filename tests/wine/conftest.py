@@ -26,6 +26,7 @@ ROOT = os.path.normpath(os.path.join(HERE, "..", ".."))
 WINDOWS_BIN = os.environ.get("ZORVIDLK_WINDOWS_BIN_DIR", os.path.join(ROOT, "build-windows", "bin"))
 LINUX_BIN = os.environ.get("ZORVIDLK_BIN_DIR", os.path.join(ROOT, "build", "bin"))
 PROGRAM = os.path.join(WINDOWS_BIN, "zorvidlk.exe")
+PROBE = os.path.join(WINDOWS_BIN, "serial_probe.exe")
 SIMULATOR = os.path.join(LINUX_BIN, "zorvidlk-sim")
 WINE = "/usr/bin/wine"
 
@@ -235,3 +236,63 @@ def run_program(args, port_dir, timeout=60):
             if attempt == 2:
                 raise
     raise AssertionError("unreachable")
+
+
+class WinProbe:
+    """serial_probe.exe (tests/tools) under wine: the serial service driven one
+    operation a line, its result lines read with a bound."""
+
+    def __init__(self, port_dir):
+        self.process = subprocess.Popen([WINE, PROBE], stdin=subprocess.PIPE,
+                                        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                        env=program_env(port_dir))
+        self.pending = b""
+
+    def send(self, operation):
+        self.process.stdin.write(operation.encode() + b"\n")
+        self.process.stdin.flush()
+
+    def result(self, name, timeout=FIRST_START_TIMEOUT):
+        """The next result line, without the operation's name."""
+        deadline = time.monotonic() + timeout
+        while b"\n" not in self.pending:
+            left = deadline - time.monotonic()
+            ready, _, _ = select.select([self.process.stdout], [], [], max(left, 0))
+            if not ready:
+                raise AssertionError("no result of %s within %.0f s" % (name, timeout))
+            data = os.read(self.process.stdout.fileno(), 4096)
+            if not data:
+                raise AssertionError("serial_probe ended before the result of " + name)
+            self.pending += data
+        line, self.pending = self.pending.split(b"\n", 1)
+        found, _, rest = line.decode().strip().partition(" ")
+        assert found == name, line
+        return rest
+
+    def do(self, operation):
+        self.send(operation)
+        return self.result(operation.split()[0])
+
+    def close(self):
+        if self.process.poll() is None:
+            self.process.stdin.close()
+            try:
+                self.process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        self.process.stdout.close()
+
+
+@pytest.fixture
+def probe(port_dir):
+    started = []
+
+    def start():
+        run = WinProbe(port_dir)
+        started.append(run)
+        return run
+
+    yield start
+    for run in started:
+        run.close()

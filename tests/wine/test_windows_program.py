@@ -57,6 +57,25 @@ def test_scan_lists_the_comm_ports_of_the_port_directory(port_dir, pty_board):
                    b"\r\n2 port(s) found\r\n" + EXIT_SEQUENCE)
 
 
+def test_comm_port_byte_wait_ends_with_the_byte_or_after_its_time(probe, pty_board):
+    board = pty_board(COM)
+    port = probe()
+    assert port.do("open %d" % COM) == "0"
+    # A byte the board sends 20 ms into a wait of 2 s ends it; it is the next
+    # byte read (held by the endpoint, counted as waiting).
+    port.send("wait-rx 2000")
+    time.sleep(0.02)
+    board.send(b"\x5a")
+    result, waited = port.result("wait-rx").split()
+    assert result == "1" and int(waited) < 1500, (result, waited)
+    assert port.do("count") == "1"
+    assert port.do("read 1 100") == "5a"
+    # No byte: the wait lasts its time.
+    result, waited = port.do("wait-rx 100").split()
+    assert result == "0" and 99 <= int(waited) < 1000, (result, waited)
+    assert port.do("count") == "0"
+
+
 def start_on_pty(program, pty_board):
     board = pty_board(COM)
     run = program(["-p", str(COM), "-b", "115200"])
