@@ -42,11 +42,13 @@ class SeriesProcedure(Procedure):
     pre_scans = IntegerParameter("Pre scans", minimum=0, maximum=10, default=3)
     data_scans = IntegerParameter("Data scans", minimum=1, maximum=10, default=3)
     period_ms = IntegerParameter("Period", units="ms", minimum=100, maximum=1500, default=650)
+    timeout_scale = IntegerParameter("Timeout scale", units="%", minimum=100, maximum=1000,
+                                     default=100)
 
     DATA_COLUMNS = ["Acquisition", "Time (s)", "UTC (s)", "Mean counts"]
 
     def startup(self) -> None:
-        self.spectrometer = Spectrometer(str(self.port))
+        self.spectrometer = Spectrometer(str(self.port), timeout_scale=self.timeout_scale)
         self.spectrometer.pre_scans = self.pre_scans
         self.spectrometer.data_scans = self.data_scans
         self.spectrometer.period_ms = self.period_ms
@@ -88,13 +90,15 @@ def run_series(procedure: SeriesProcedure, filename: str) -> Results:
     results = Results(procedure, filename)
     worker = Worker(results)
     worker.start()
+    # Not worker.join(timeout): PyMeasure's join stops the worker once the
+    # timeout has passed.
     try:
         while worker.is_alive():
-            worker.join(timeout=0.1)
+            time.sleep(0.1)
     except KeyboardInterrupt:
         worker.stop()
         while worker.is_alive():
-            worker.join(timeout=0.1)
+            time.sleep(0.1)
     return results
 
 
@@ -108,6 +112,8 @@ def main(argv: list[str] | None = None) -> int:
     parser.add_argument("--pixel", type=int, default=128, help="pixel position 0..255")
     parser.add_argument("--data-scans", type=int, default=3, help="data scans 1..10")
     parser.add_argument("--period-ms", type=int, default=650, help="integration 100..1500 ms")
+    parser.add_argument("--timeout-scale", type=int, default=100,
+                        help="time-outs in percent of their own, 100..1000, for a slow path")
     parser.add_argument("--output", default="series.csv", help="the results file")
     args = parser.parse_args(argv)
     procedure = SeriesProcedure()
@@ -117,6 +123,7 @@ def main(argv: list[str] | None = None) -> int:
     procedure.pixel = args.pixel
     procedure.data_scans = args.data_scans
     procedure.period_ms = args.period_ms
+    procedure.timeout_scale = args.timeout_scale
     results = run_series(procedure, args.output)
     print(results.data.to_string(index=False))
     if procedure.status != Procedure.FINISHED:

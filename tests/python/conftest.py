@@ -23,6 +23,7 @@ e2e = _load_e2e_helpers()
 # The fixtures, under their own names, for this suite's tests.
 port_dir = e2e.port_dir
 simulator = e2e.simulator
+pty_port = e2e.pty_port
 write_port_file = e2e.write_port_file
 
 

@@ -82,7 +82,7 @@ def test_example_series_runs_headless_and_reads_back(port_dir, simulator, monkey
     sim = simulator(1)
     procedure = series.SeriesProcedure()
     procedure.port, procedure.count, procedure.cadence, procedure.pixel = "1", 3, 1.0, 17
-    procedure.data_scans, procedure.period_ms = 2, 100
+    procedure.data_scans, procedure.period_ms, procedure.timeout_scale = 2, 100, 300
     filename = str(tmp_path / "series.csv")
     series.run_series(procedure, filename)
     assert procedure.status == Procedure.FINISHED
