@@ -173,6 +173,14 @@ class Board:
         if handle is not None:
             _lib.zv_close(handle)
 
+    def cancel(self) -> None:
+        """From another thread: ends the :meth:`acquire` or :meth:`blink`
+        running on this board within 50 ms; that call then raises BoardError
+        (-303) and the board stays usable. With nothing running, nothing
+        happens. Raises ValueError after close (do not close a board while
+        another thread uses it)."""
+        _lib.zv_cancel(self._open_handle())
+
     def _open_handle(self) -> int:
         if self._handle is None:
             raise ValueError("the board on %s is closed; open it again with zorvidlk.open()"

@@ -229,6 +229,38 @@ def test_ctrl_c_cancels_within_100_ms(board, operation):
     assert scans.tolist() == last_spectra(sim, 1)
 
 
+def test_cancel_from_another_thread(board):
+    sim, board_ = board()
+    timer = threading.Timer(1.0, board_.cancel)
+    timer.start()
+    started = time.monotonic()
+    with pytest.raises(zorvidlk.BoardError) as raised:
+        board_.acquire(pre_scans=0, data_scans=10, period_ms=1500)
+    assert raised.value.code == -303
+    assert time.monotonic() - started < 5
+    scans = board_.acquire(data_scans=1)
+    assert scans.tolist() == last_spectra(sim, 1)
+
+
+def test_an_interrupt_cancels_until_the_call_has_ended():
+    # A cancel that comes before the library marks the call as running is
+    # lost: the waiting side must cancel again until the call returns.
+    from zorvidlk._interruptible import run_interruptible
+
+    cancels = []
+
+    def call():
+        while len(cancels) < 3:
+            time.sleep(0.001)
+        return "ended"
+
+    timer, _ = interrupt_after(0.1)
+    with pytest.raises(KeyboardInterrupt):
+        run_interruptible(call, lambda: cancels.append(time.monotonic()))
+    timer.join()
+    assert len(cancels) == 3
+
+
 def test_context_manager_closes_on_an_exception(port_dir, pty_port, monkeypatch):
     # A local device: the port is free again as soon as close returns (the
     # simulator's server needs a moment to see its client go).
