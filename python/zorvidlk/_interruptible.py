@@ -36,8 +36,8 @@ def run_interruptible(call: Callable[[], T], cancel: Callable[[], object]) -> T:
             done.set()
 
     worker = threading.Thread(target=work, name="zorvidlk-call", daemon=True)
-    worker.start()
     try:
+        worker.start()
         while not done.wait(SLICE_S):
             pass
     except KeyboardInterrupt:
@@ -54,7 +54,7 @@ def _cancel_and_join(worker: threading.Thread, cancel: Callable[[], object]) -> 
     leave the call running on a handle the caller may close next."""
     while True:
         try:
-            while worker.is_alive():
+            while worker.ident is not None and worker.is_alive():
                 cancel()
                 worker.join(SLICE_S)
             return

@@ -133,9 +133,13 @@ class Board:
         self.close()
 
     def __del__(self) -> None:
-        # A board dropped without close still gives its port back.
-        if getattr(self, "_handle", None) is not None:
-            self.close()
+        # A board dropped without close still gives its port back (not at
+        # interpreter exit, when the library may already be gone).
+        if getattr(self, "_handle", None) is not None and _lib is not None:
+            try:
+                self.close()
+            except Exception:
+                pass
 
     @property
     def closed(self) -> bool:

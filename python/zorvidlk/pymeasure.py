@@ -40,6 +40,8 @@ class BoardAdapter(Adapter):
         self.board = board
 
     def _refuse(self, *args: Any, **kwargs: Any) -> Any:
+        """Text and binary exchanges (write, read, ask, values,
+        binary_values): always raise TextProtocolError."""
         raise TextProtocolError(
             "the zorvidlk board speaks no text protocol: use the Spectrometer's properties "
             "(pre_scans, data_scans, period_ms, firmware, led1, led2) and acquire()")
