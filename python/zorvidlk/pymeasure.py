@@ -12,7 +12,7 @@ PyMeasure; importing :mod:`zorvidlk` alone does not.
 """
 from __future__ import annotations
 
-from typing import Any, Callable, Optional
+from typing import Any, Optional
 
 import numpy
 from pymeasure.adapters import Adapter

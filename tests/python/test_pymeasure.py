@@ -1,6 +1,5 @@
 """The PyMeasure driver and the example series against the simulated board."""
 import os
-import sys
 
 import numpy
 import pytest
