@@ -12,10 +12,10 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 
 def _load_e2e_helpers():
     path = os.path.join(HERE, "..", "e2e", "conftest.py")
-    spec = importlib.util.spec_from_file_location("e2e_helpers", path)
-    module = importlib.util.module_from_spec(spec)
+    found = importlib.util.spec_from_file_location("e2e_helpers", path)
+    module = importlib.util.module_from_spec(found)
     sys.modules["e2e_helpers"] = module
-    spec.loader.exec_module(module)
+    found.loader.exec_module(module)
     return module
 
 
