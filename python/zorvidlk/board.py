@@ -107,7 +107,7 @@ class Board:
     Use it as a context manager (or call :meth:`close`) so the port is given
     back also when the body raises. After close every method and property
     but :attr:`closed` (and close itself) raises ValueError. A Board is used
-    by one thread at a time. Ctrl+C (KeyboardInterrupt) during
+    by one thread at a time; only :meth:`cancel` may come from another. Ctrl+C (KeyboardInterrupt) during
     :meth:`acquire` or :meth:`blink` cancels the operation and leaves the
     board usable.
     """
