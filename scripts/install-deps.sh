@@ -4,7 +4,8 @@
 #   build    compiler, CMake and Ninja: what the program and the simulator need
 #   demo     the build alone (scripts/demo.sh)
 #   test     the build, GoogleTest and the Python of the black-box suites,
-#            the benchmark and the soak
+#            the Python package's suites (numpy, PyMeasure), the benchmark
+#            and the soak
 #   fuzz     the build and clang with its sanitizer and libFuzzer runtime
 #   package  the build and Debian's packaging and checking tools
 #   windows  the Windows build (mingw-w64) and wine for its tests
@@ -21,7 +22,8 @@ for group in "${groups[@]}"; do
     case $group in
         build | demo) packages+=("${build[@]}") ;;
         test) packages+=("${build[@]}" libgtest-dev libgmock-dev python3 python3-pytest
-                         python3-pexpect python3-serial gnuplot-nox) ;;
+                         python3-pexpect python3-serial gnuplot-nox python3-numpy
+                         python3-pymeasure) ;;
         fuzz) packages+=("${build[@]}" clang libclang-rt-14-dev) ;;
         windows) packages+=(cmake ninja-build libgtest-dev python3 python3-pytest python3-pexpect
                             g++-mingw-w64-x86-64-posix wine wine64) ;;
