@@ -81,10 +81,10 @@ static void sleep_ms(unsigned ms) {
 }
 
 /* A thread running job(arg). */
-typedef void (*job_fn)(void *arg);
+typedef void (*job_fn)(void* arg);
 typedef struct {
     job_fn job;
-    void *arg;
+    void* arg;
 #if defined(_WIN32)
     HANDLE handle;
 #else
@@ -94,17 +94,17 @@ typedef struct {
 
 #if defined(_WIN32)
 static DWORD WINAPI thread_entry(LPVOID run) {
-    ((thread_run *)run)->job(((thread_run *)run)->arg);
+    ((thread_run*)run)->job(((thread_run*)run)->arg);
     return 0;
 }
 #else
-static void *thread_entry(void *run) {
-    ((thread_run *)run)->job(((thread_run *)run)->arg);
+static void* thread_entry(void* run) {
+    ((thread_run*)run)->job(((thread_run*)run)->arg);
     return NULL;
 }
 #endif
 
-static int thread_start(thread_run *run, job_fn job, void *arg) {
+static int thread_start(thread_run* run, job_fn job, void* arg) {
     run->job = job;
     run->arg = arg;
 #if defined(_WIN32)
@@ -115,7 +115,7 @@ static int thread_start(thread_run *run, job_fn job, void *arg) {
 #endif
 }
 
-static void thread_join(thread_run *run) {
+static void thread_join(thread_run* run) {
 #if defined(_WIN32)
     WaitForSingleObject(run->handle, INFINITE);
     CloseHandle(run->handle);
@@ -124,8 +124,8 @@ static void thread_join(thread_run *run) {
 #endif
 }
 
-static zv_board *open_or_report(const char *port) {
-    zv_board *board = NULL;
+static zv_board* open_or_report(const char* port) {
+    zv_board* board = NULL;
     const int status = zv_open(port, 115200, &board);
     if (status != ZV_OK) {
         printf("open %d %s\n", status, zv_error_text(NULL));
@@ -136,8 +136,8 @@ static zv_board *open_or_report(const char *port) {
 /* One acquisition and its report; the values go out as lines of their own
  * when `values_out` is given, else to the caller's buffer only. */
 typedef struct {
-    zv_board *board;
-    const char *port; /* for a job that opens the board itself */
+    zv_board* board;
+    const char* port; /* for a job that opens the board itself */
     zv_settings settings;
     uint16_t values[MAX_SCANS * ZV_PIXELS];
     zv_acquisition info;
@@ -147,8 +147,8 @@ typedef struct {
     char text[256];
 } acquisition_run;
 
-static void acquire_job(void *arg) {
-    acquisition_run *run = (acquisition_run *)arg;
+static void acquire_job(void* arg) {
+    acquisition_run* run = (acquisition_run*)arg;
     memset(&run->info, 0, sizeof run->info);
     run->info.size = sizeof run->info;
     run->before_utc = utc_ms();
@@ -159,7 +159,7 @@ static void acquire_job(void *arg) {
     snprintf(run->text, sizeof run->text, "%s", zv_error_text(run->board));
 }
 
-static void print_acquisition(const char *tag, const acquisition_run *run) {
+static void print_acquisition(const char* tag, const acquisition_run* run) {
     int scan, pixel;
     printf("%sacquire %d\n", tag, run->status);
     printf("%stext %s\n", tag, run->text);
@@ -180,15 +180,15 @@ static void print_acquisition(const char *tag, const acquisition_run *run) {
     }
 }
 
-static void set_settings(zv_settings *settings, int pre, int data, long period) {
+static void set_settings(zv_settings* settings, int pre, int data, long period) {
     settings->size = sizeof *settings;
     settings->pre_scans = (uint16_t)pre;
     settings->data_scans = (uint16_t)data;
     settings->period_ms = (uint32_t)period;
 }
 
-static acquisition_run *new_run(zv_board *board, int pre, int data, long period) {
-    acquisition_run *run = (acquisition_run *)calloc(1, sizeof *run);
+static acquisition_run* new_run(zv_board* board, int pre, int data, long period) {
+    acquisition_run* run = (acquisition_run*)calloc(1, sizeof *run);
     if (run == NULL) {
         fprintf(stderr, "out of memory\n");
         exit(2);
@@ -198,10 +198,10 @@ static acquisition_run *new_run(zv_board *board, int pre, int data, long period)
     return run;
 }
 
-static int do_open(int argc, char **argv) {
+static int do_open(int argc, char** argv) {
     int i;
     for (i = 0; i < argc; ++i) {
-        zv_board *board = NULL;
+        zv_board* board = NULL;
         const int status = zv_open(argv[i], 115200, &board);
         printf("open %d %s\n", status, status == ZV_OK ? "" : zv_error_text(NULL));
         if (status == ZV_OK) {
@@ -213,10 +213,10 @@ static int do_open(int argc, char **argv) {
     return 0;
 }
 
-static int do_firmware(const char *port) {
+static int do_firmware(const char* port) {
     char text[128];
     int status;
-    zv_board *board = open_or_report(port);
+    zv_board* board = open_or_report(port);
     if (board == NULL) {
         return 1;
     }
@@ -226,17 +226,16 @@ static int do_firmware(const char *port) {
     return 0;
 }
 
-static int do_leds(const char *port, int count, unsigned period_ms) {
+static int do_leds(const char* port, int count, unsigned period_ms) {
     static const int steps[4][2] = {{1, 1}, {2, 1}, {1, 0}, {2, 0}};
     int i;
     double started;
-    zv_board *board = open_or_report(port);
+    zv_board* board = open_or_report(port);
     if (board == NULL) {
         return 1;
     }
     for (i = 0; i < 4; ++i) {
-        printf("led %d %d %d\n", steps[i][0], steps[i][1],
-               zv_led(board, steps[i][0], steps[i][1]));
+        printf("led %d %d %d\n", steps[i][0], steps[i][1], zv_led(board, steps[i][0], steps[i][1]));
     }
     started = monotonic_ms();
     printf("blink %d", zv_blink(board, 2, count, period_ms));
@@ -245,10 +244,10 @@ static int do_leds(const char *port, int count, unsigned period_ms) {
     return 0;
 }
 
-static int do_acquire(const char *port, int pre, int data, long period, int runs) {
+static int do_acquire(const char* port, int pre, int data, long period, int runs) {
     int i;
-    acquisition_run *run;
-    zv_board *board = open_or_report(port);
+    acquisition_run* run;
+    zv_board* board = open_or_report(port);
     if (board == NULL) {
         return 1;
     }
@@ -263,20 +262,20 @@ static int do_acquire(const char *port, int pre, int data, long period, int runs
 }
 
 /* Every call the library must refuse before anything goes to the board. */
-static int do_refuse(const char *port) {
+static int do_refuse(const char* port) {
     static uint16_t values[MAX_SCANS * ZV_PIXELS];
     char text[128];
     zv_settings settings;
     zv_acquisition info;
-    zv_board *board = open_or_report(port);
-    zv_board *none;
+    zv_board* board = open_or_report(port);
+    zv_board* none;
     if (board == NULL) {
         return 1;
     }
     none = board; /* a failed open must set it to NULL */
 #define REFUSE(name, call) printf("refuse %s %d\n", name, call)
-#define SETTINGS(pre, data, period)                                                        \
-    (set_settings(&settings, pre, data, period),                                           \
+#define SETTINGS(pre, data, period)                                                                \
+    (set_settings(&settings, pre, data, period),                                                   \
      zv_acquire(board, &settings, values, sizeof values / sizeof values[0], NULL))
     REFUSE("pre_scans=11", SETTINGS(11, 1, 100));
     REFUSE("data_scans=0", SETTINGS(0, 0, 100));
@@ -323,15 +322,15 @@ static int do_refuse(const char *port) {
     return 0;
 }
 
-static void cancel_job(void *arg) {
+static void cancel_job(void* arg) {
     acquire_job(arg);
 }
 
-static int do_cancel(const char *port, unsigned wait_ms) {
+static int do_cancel(const char* port, unsigned wait_ms) {
     thread_run thread;
-    acquisition_run *run;
+    acquisition_run* run;
     double cancelled;
-    zv_board *board = open_or_report(port);
+    zv_board* board = open_or_report(port);
     if (board == NULL) {
         return 1;
     }
@@ -354,9 +353,9 @@ static int do_cancel(const char *port, unsigned wait_ms) {
     return 0;
 }
 
-static void open_and_acquire_job(void *arg) {
-    acquisition_run *run = (acquisition_run *)arg;
-    zv_board *board = NULL;
+static void open_and_acquire_job(void* arg) {
+    acquisition_run* run = (acquisition_run*)arg;
+    zv_board* board = NULL;
     run->status = zv_open(run->port, 115200, &board);
     if (run->status != ZV_OK) {
         snprintf(run->text, sizeof run->text, "%s", zv_error_text(NULL));
@@ -367,9 +366,9 @@ static void open_and_acquire_job(void *arg) {
     zv_close(board);
 }
 
-static int do_two(const char *first, const char *second) {
-    const char *ports[2];
-    acquisition_run *runs[2];
+static int do_two(const char* first, const char* second) {
+    const char* ports[2];
+    acquisition_run* runs[2];
     thread_run threads[2];
     int i;
     ports[0] = first;
@@ -392,12 +391,12 @@ static int do_two(const char *first, const char *second) {
     return 0;
 }
 
-static int do_lost(const char *port) {
+static int do_lost(const char* port) {
     int status;
     char text[128];
     char line[16];
-    acquisition_run *run;
-    zv_board *board = open_or_report(port);
+    acquisition_run* run;
+    zv_board* board = open_or_report(port);
     if (board == NULL) {
         return 1;
     }
@@ -418,7 +417,7 @@ static int do_lost(const char *port) {
     return 0;
 }
 
-static int do_status(int argc, char **argv) {
+static int do_status(int argc, char** argv) {
     int i;
     for (i = 0; i < argc; ++i) {
         const int code = atoi(argv[i]);
@@ -429,11 +428,11 @@ static int do_status(int argc, char **argv) {
 
 /* Figures for the benchmark: the time of an open and of a close, and of
  * acquisitions started one at a time by the benchmark. */
-static int do_bench(const char *port, int opens, int pre, int data, long period) {
+static int do_bench(const char* port, int opens, int pre, int data, long period) {
     char line[16];
     int i;
-    acquisition_run *run;
-    zv_board *board;
+    acquisition_run* run;
+    zv_board* board;
     for (i = 0; i < opens; ++i) {
         double opened, started;
         /* The simulated board takes a moment to see the last client gone:
@@ -467,8 +466,8 @@ static int do_bench(const char *port, int opens, int pre, int data, long period)
     return 0;
 }
 
-int main(int argc, char **argv) {
-    const char *command = argc > 1 ? argv[1] : "";
+int main(int argc, char** argv) {
+    const char* command = argc > 1 ? argv[1] : "";
     int status = 2;
     setvbuf(stdout, NULL, _IOLBF, 4096);
     if (strcmp(command, "open") == 0) {

@@ -2,6 +2,7 @@
 import library) runs one acquisition against the Linux build's simulated board
 over TCP, compared value for value with the board's spectra."""
 import os
+import re
 import shutil
 import subprocess
 import tempfile
@@ -51,3 +52,20 @@ def test_one_acquisition_through_the_dll(port_dir, tcp_board):
     assert values == [event["values"] for event in tcp_board.events("spectrum")]
     commands = [event["text"] for event in tcp_board.events("command")]
     assert commands == ["E5", "P0", "R3", "I100"] + ["S", "g"] * 3
+
+
+# What Windows itself provides; a compiler runtime DLL (libwinpthread-1,
+# libstdc++-6, libgcc_s_seh-1) would have to be shipped beside the program.
+SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll", "ws2_32.dll", "winmm.dll", "advapi32.dll",
+               "user32.dll"}
+
+
+@pytest.mark.parametrize("name", ["zorvidlk.dll", "zorvidlk.exe", "api_driver.exe"])
+def test_needs_only_system_dlls(name):
+    out = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", os.path.join(WINDOWS_BIN, name)],
+                         stdout=subprocess.PIPE, check=True, timeout=60).stdout.decode()
+    imported = {dll.lower() for dll in re.findall(r"DLL Name: (\S+)", out)}
+    if name == "api_driver.exe":
+        # Linked through the import library: the one DLL of the project's own.
+        imported.remove("zorvidlk.dll")
+    assert imported and imported <= SYSTEM_DLLS, imported
