@@ -202,7 +202,13 @@ static int do_open(int argc, char** argv) {
     int i;
     for (i = 0; i < argc; ++i) {
         zv_board* board = NULL;
-        const int status = zv_open(argv[i], 115200, &board);
+        int status;
+        if (i > 0) {
+            /* A simulated board refuses a new client (-2) until it has seen
+             * the last one gone, which takes it a moment after zv_close. */
+            sleep_ms(200);
+        }
+        status = zv_open(argv[i], 115200, &board);
         printf("open %d %s\n", status, status == ZV_OK ? "" : zv_error_text(NULL));
         if (status == ZV_OK) {
             printf("close %d\n", zv_close(board));
