@@ -8,6 +8,7 @@
 #include "instrument/firmware.h"
 #include "instrument/status_leds.h"
 #include "platform/cancel_signal.h"
+#include "platform/timer_resolution.h"
 #include "serial/port_namespace.h"
 #include "serial/serial_endpoint.h"
 #include "serial/serial_messages.h"
@@ -195,6 +196,7 @@ extern "C" int zv_open(const char* port, long baud, zv_board** board) {
         return status;
     }
     serial_rts(index, 'S');
+    timer_resolution_raise();
     opened->port = index;
     opened->link.port = index;
     opened->link.cancel = &opened->cancel;
@@ -211,6 +213,7 @@ extern "C" int zv_close(zv_board* board) {
         serial_rts(board->port, 'C');
     }
     serial_close(board->port);
+    timer_resolution_release();
     delete board;
     return ZV_OK;
 }

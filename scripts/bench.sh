@@ -4,8 +4,9 @@
 # per byte, acquisition time against its floor, micro_delay(1), CPU time per
 # spectrum and idle CPU at the menu prompt; then the Windows build's
 # micro_delay(1) and Sleep(1) under wine. Figures, not assertions.
-# Usage: scripts/bench.sh [--runs N] [--idle SECONDS] [--adapter-runs N]
-# (then a table per adapter model of the simulator; --adapter-runs 0 skips it)
+# Usage: scripts/bench.sh [--runs N] [--idle SECONDS] [--api-runs N] [--adapter-runs N]
+# (then the C API against the program, --api-runs 0 skips it, and a table per
+# adapter model of the simulator, --adapter-runs 0 skips it)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh test

@@ -18,7 +18,12 @@ the "G" key to the next prompt) with its share of that span. The
 models are estimates, so these figures are simulated, not measured on
 hardware.
 
-Usage: bench.py [--bin-dir DIR] [--runs N] [--idle SECONDS] [--adapter-runs N]
+Before that table, the same acquisition through the C API (tests/api's
+driver) and through the program, taken in turn, with their ratio, and the
+time to open and close a board through the API.
+
+Usage: bench.py [--bin-dir DIR] [--runs N] [--idle SECONDS] [--api-runs N]
+                [--adapter-runs N]
 
 How the figures are taken, all from outside the program:
 - Times come from the simulator's event log (one monotonic clock): the
@@ -277,6 +282,119 @@ def print_adapter_table(bin_dir, runs):
         sys.stdout.flush()
 
 
+# The C API against the interactive program: the same acquisition (3 pre scans,
+# 3 data scans of 100 ms) on two boards of one simulator build, taken in turn
+# so that both meet the same load: the program from the "G" key to the first
+# table line, the API from the zv_acquire call to its return (tests/api's
+# driver, timed by its own monotonic clock). Then the time to open and close
+# a board through the API, by COM number (a Unix socket) and over TCP.
+API_OPENS = 20
+
+
+def start_board(bin_dir, port_dir, com, tcp=False):
+    command = [os.path.join(bin_dir, "zorvidlk-sim"), "--socket",
+               os.path.join(port_dir, "COM%d" % com), "--events",
+               os.path.join(port_dir, "events-%d.jsonl" % com)]
+    if tcp:
+        command += ["--tcp", "127.0.0.1:0"]
+    sim = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.PIPE)
+    line = sim.stderr.readline().decode(errors="replace")
+    if "ready on" not in line:
+        sim.terminate()
+        raise RuntimeError("the simulator did not start: %r" % line)
+    return sim, (int(line.rsplit(":", 1)[1].split()[0]) if tcp else None)
+
+
+def open_close_times(lines):
+    opens, closes = [], []
+    for line in lines:
+        fields = line.split()
+        if fields[:1] == ["open_ms"]:
+            opens.append(float(fields[1]))
+            closes.append(float(fields[3]))
+    return opens, closes
+
+
+def print_api_figures(bin_dir, runs):
+    driver = os.path.join(bin_dir, "api_driver")
+    if not os.path.exists(driver):
+        print("C API: %s not built, skipped" % driver)
+        return 0
+    port_dir = tempfile.mkdtemp(prefix="zvc", dir="/tmp")
+    env = dict(os.environ, ZORVIDLK_PORT_DIR=port_dir, TERM="xterm")
+    boards, child, api = [], None, None
+    program_ms, api_ms, failures = [], [], 0
+    try:
+        boards.append(start_board(bin_dir, port_dir, 1))
+        sim, tcp_port = start_board(bin_dir, port_dir, 2, tcp=True)
+        boards.append((sim, tcp_port))
+        child = pexpect.spawn(os.path.join(bin_dir, "zorvidlk"), ["-p", "1", "-b", str(BAUD)],
+                              env=env, timeout=15)
+        child.delaybeforesend = None
+        child.expect(PROMPT)
+        set_setting(child, "e", DATA_SCANS)
+        set_setting(child, "f", INTEGRATION_MS)
+        log = EventLog(os.path.join(port_dir, "events-1.jsonl"))
+        api = subprocess.Popen([driver, "bench", "2", str(API_OPENS), str(PRE_SCANS),
+                                str(DATA_SCANS), str(INTEGRATION_MS)], stdin=subprocess.PIPE,
+                               stdout=subprocess.PIPE, env=env)
+        lines = []
+        while not lines or lines[-1] != "ready":
+            line = api.stdout.readline().decode()
+            if not line:
+                raise RuntimeError("the C API driver ended: %r" % lines[-1:])
+            lines.append(line.strip())
+        com_opens, com_closes = open_close_times(lines)
+        for _ in range(runs):
+            seconds, _, _, ok, _ = run_acquisition(child, log, child.pid)
+            program_ms.append(seconds * 1000.0)
+            failures += 0 if ok else 1
+            api.stdin.write(b"go\n")
+            api.stdin.flush()
+            status, took = api.stdout.readline().decode().split()[1:]
+            api_ms.append(float(took))
+            failures += 0 if status == "0" else 1
+        api.stdin.close()
+        api.wait(timeout=10)
+        child.send("\x03")
+        child.expect(pexpect.EOF, timeout=10)
+        child.wait()
+        tcp_lines = subprocess.run(
+            [driver, "bench", "rfc2217://127.0.0.1:%d" % tcp_port, str(API_OPENS), "0", "1",
+             "100"], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, env=env, check=True,
+            timeout=60).stdout.decode().splitlines()
+        tcp_opens, tcp_closes = open_close_times(tcp_lines)
+    finally:
+        if child is not None and child.isalive():
+            child.terminate(force=True)
+        if api is not None and api.poll() is None:
+            api.kill()
+            api.wait()
+        for sim, _ in boards:
+            sim.terminate()
+            sim.wait(timeout=5)
+        shutil.rmtree(port_dir, ignore_errors=True)
+    program, through_api = statistics.median(program_ms), statistics.median(api_ms)
+    ratio = through_api / program
+    print("C API against the program (%d acquisitions each, in turn; %d pre scans, %d data "
+          "scans of %d ms; medians):" % (runs, PRE_SCANS, DATA_SCANS, INTEGRATION_MS))
+    print("  %-32s %9.2f ms (%.2f .. %.2f)" % ("program, G to the first line", program,
+                                               min(program_ms), max(program_ms)))
+    print("  %-32s %9.2f ms (%.2f .. %.2f)" % ("C API, zv_acquire", through_api, min(api_ms),
+                                               max(api_ms)))
+    print("  %-32s %9.4f (target <= 1.02: %s)" % ("API / program", ratio,
+                                                  "met" if ratio <= 1.02 else "MISSED"))
+    # By COM number the simulated board is a Unix socket; the URL is TCP.
+    for name, opens, closes in (("COM number", com_opens, com_closes),
+                                ("rfc2217://", tcp_opens, tcp_closes)):
+        print("  %-32s %9.3f ms, %.3f ms (medians of %d; max %.3f, %.3f)" % (
+            "zv_open, zv_close by " + name, statistics.median(opens),
+            statistics.median(closes), len(opens), max(opens), max(closes)))
+    sys.stdout.flush()
+    return failures
+
+
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
@@ -284,6 +402,8 @@ def main():
         "ZORVIDLK_BIN_DIR", os.path.join(here, "..", "..", "build", "bin")))
     parser.add_argument("--runs", type=int, default=5, help="acquisitions (default 5)")
     parser.add_argument("--idle", type=float, default=5.0, help="idle seconds (default 5)")
+    parser.add_argument("--api-runs", type=int, default=5,
+                        help="acquisitions through the C API and the program (default 5; 0: none)")
     parser.add_argument("--adapter-runs", type=int, default=3,
                         help="acquisitions of each kind per adapter model (default 3; 0: none)")
     args = parser.parse_args()
@@ -417,6 +537,8 @@ def main():
         request["median_us"], request["p99_us"], request["max_us"], request["mean_us"],
         BYTE_TIME_US))
     sys.stdout.flush()
+    if args.api_runs > 0:
+        failures += print_api_figures(bin_dir, args.api_runs)
     if args.adapter_runs > 0:
         print_adapter_table(bin_dir, args.adapter_runs)
     if failures:
