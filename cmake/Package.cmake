@@ -20,10 +20,20 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 # All the packages come from one source, whose change log they carry.
 set(CPACK_DEBIAN_PACKAGE_SOURCE zorvidlk)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# The library's shlibs file: a program built against libzorvidlk.so.1 of this
-# version depends on libzorvidlk1 (>= this version).
-set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
-set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+# CPack's own shared-library handling (SHLIBDEPS or GENERATE_SHLIBS on a
+# package holding a library) adds postinst and postrm scripts that call
+# ldconfig, which Debian replaced by a dpkg trigger. So the library's package
+# has neither: its control files are written here (the shlibs file: a program
+# built against libzorvidlk.so.1 of this version depends on libzorvidlk1 (>=
+# this version); the trigger), and cmake/PackageDepends.cmake runs
+# dpkg-shlibdeps on the built library when cpack starts.
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
+set(library_control ${CMAKE_BINARY_DIR}/packaging/library)
+file(WRITE ${library_control}/shlibs
+     "libzorvidlk ${ZORVIDLK_API_MAJOR} libzorvidlk${ZORVIDLK_API_MAJOR} (>= ${PROJECT_VERSION})\n")
+file(WRITE ${library_control}/triggers "activate-noawait ldconfig\n")
+set(CPACK_ZORVIDLK_LIBRARY_FILE ${CMAKE_BINARY_DIR}/lib/libzorvidlk.so.${PROJECT_VERSION})
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_SOURCE_DIR}/cmake/PackageDepends.cmake)
 # Components packaged, in the order of the calls below.
 set(CPACK_COMPONENTS_ALL)
 
@@ -74,9 +84,9 @@ zorvidlk_deb_package(runtime zorvidlk SECTION electronics SHLIBDEPS
   "on a Unix-domain socket, for trying the program without hardware, and"
   "zorvidlk-plot, which draws the spectra of a captured session with gnuplot.")
 
-# ldconfig runs through dpkg's trigger, not from maintainer scripts.
-zorvidlk_deb_package(library libzorvidlk1 SECTION libs SHLIBDEPS
-  CONTROL_EXTRA ${CMAKE_SOURCE_DIR}/packaging/library/triggers
+# Its Depends come from cmake/PackageDepends.cmake (see above).
+zorvidlk_deb_package(library libzorvidlk${ZORVIDLK_API_MAJOR} SECTION libs
+  CONTROL_EXTRA ${library_control}/shlibs ${library_control}/triggers
   DESCRIPTION
   "serial spectrometer board as a C library"
   "libzorvidlk drives a small instrument board (a 256-pixel spectrometer and"
@@ -87,7 +97,7 @@ zorvidlk_deb_package(library libzorvidlk1 SECTION libs SHLIBDEPS
   "This package contains the shared library.")
 
 zorvidlk_deb_package(development libzorvidlk-dev SECTION libdevel
-  DEPENDS "libzorvidlk1 (= ${PROJECT_VERSION})"
+  DEPENDS "libzorvidlk${ZORVIDLK_API_MAJOR} (= ${PROJECT_VERSION})"
   DESCRIPTION
   "serial spectrometer board as a C library - development files"
   "libzorvidlk drives a small instrument board (a 256-pixel spectrometer and"

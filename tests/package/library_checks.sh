@@ -63,7 +63,7 @@ check_library_package() {
     readelf -d "$library" | grep -q 'SONAME.*\[libzorvidlk\.so\.1\]' || fail "the soname is not libzorvidlk.so.1"
     file -b "$library" | grep -q ', stripped' || fail "the library is not stripped"
     # Only the zv_* functions are exported, in the version node ZORVIDLK_1.
-    readelf --dyn-syms -W "$library" | awk '$5 != "LOCAL" && $7 != "UND" && $8 != "" { print $8 }' \
+    readelf --dyn-syms -W "$library" | awk '$1 ~ /^[0-9]+:$/ && $5 != "LOCAL" && $7 != "UND" && $8 != "" { print $8 }' \
         | grep -v '^ZORVIDLK_1$' | sort >"$work/exported"
     grep -v '^zv_[a-z_]*@@ZORVIDLK_1$' "$work/exported" | sed 's/^/exported: /' | grep . \
         && fail "the library exports more than the zv_* functions"
