@@ -45,20 +45,37 @@ if [ -n "$library_dir" ]; then
         || fail "the example loads '$loaded', not $library_dir/libzorvidlk.so.1"
 fi
 
-mkdir "$work/ports"
-"$simulator" --socket "$work/ports/COM1" --events "$work/events.jsonl" \
-    </dev/null >/dev/null 2>"$work/sim.log" &
-sim_pid=$!
-for _ in $(seq 100); do
-    grep -q 'ready on' "$work/sim.log" && break
-    kill -0 "$sim_pid" 2>/dev/null || fail "the simulator ended: $(cat "$work/sim.log")"
-    sleep 0.1
-done
-grep -q 'ready on' "$work/sim.log" || fail "the simulator was not ready within 10 s"
+# One run against a fresh simulator in a port directory of its own; the
+# board's events land in $work/events.jsonl, the output in $work/out, err.
+run_against_board() {
+    rm -rf "$work/ports" "$work/events.jsonl"
+    mkdir "$work/ports"
+    "$simulator" --socket "$work/ports/COM1" --events "$work/events.jsonl" \
+        </dev/null >/dev/null 2>"$work/sim.log" &
+    sim_pid=$!
+    for _ in $(seq 100); do
+        grep -q 'ready on' "$work/sim.log" && break
+        kill -0 "$sim_pid" 2>/dev/null || fail "the simulator ended: $(cat "$work/sim.log")"
+        sleep 0.1
+    done
+    grep -q 'ready on' "$work/sim.log" || fail "the simulator was not ready within 10 s"
+    status=0
+    ZORVIDLK_PORT_DIR="$work/ports" timeout 60 "$work/example" >"$work/out" 2>"$work/err" </dev/null \
+        || status=$?
+    kill "$sim_pid" 2>/dev/null || true
+    wait "$sim_pid" 2>/dev/null || true
+    sim_pid=
+    cat "$work/out" "$work/err"
+}
 
-status=0
-ZORVIDLK_PORT_DIR="$work/ports" timeout 60 "$work/example" >"$work/out" 2>"$work/err" </dev/null || status=$?
-cat "$work/out" "$work/err"
+run_against_board
+# A handshake time-out (-206, -207, -208) is what a loaded machine can cause
+# (the simulator's bytes are paced by the example's RTS edges): the library
+# leaves it to the caller to retry, and so does this check, once.
+if [ "$status" -ne 0 ] && grep -q 'Timeout' "$work/err"; then
+    echo "readme example: a time-out; running it once more"
+    run_against_board
+fi
 [ "$status" -eq 0 ] || fail "the example exits with $status"
 
 # What it must have printed: the simulator's firmware text and, for each
