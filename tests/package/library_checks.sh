@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2154 # $deb, $version, $work: check_package.sh's
 # The checks of the library's packages, libzorvidlk1 and libzorvidlk-dev;
 # sourced by check_package.sh, whose $deb, $version, $work, fail and field
 # they use.
@@ -31,7 +32,8 @@ check_exact_files() { # FILE...
 # The copyright file and this version's change log in the package's own
 # documentation directory, the change log compressed without name or time.
 check_docs() { # ROOT
-    local doc=$1/usr/share/doc/$(field Package)
+    local doc
+    doc=$1/usr/share/doc/$(field Package)
     grep -q "No licence is granted" "$doc/copyright" || fail "copyright file"
     zcat "$doc/changelog.gz" | head -n 1 | grep -q "^zorvidlk ($version) " \
         || fail "the change log's last entry is not version $version"
@@ -101,7 +103,9 @@ check_development_package() {
     # The library package of the same version, next to this one, completes
     # what the example links and loads; the programs' package gives the
     # simulated board (the release build's, without it).
-    local directory=$(dirname "$deb") arch=$(field Architecture)
+    local directory arch
+    directory=$(dirname "$deb")
+    arch=$(field Architecture)
     local library_deb=$directory/libzorvidlk1_${version}_$arch.deb
     [ -f "$library_deb" ] || { fail "no $library_deb to build the example with"; return; }
     dpkg-deb -x "$library_deb" "$root"
