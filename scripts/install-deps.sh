@@ -27,7 +27,7 @@ for group in "${groups[@]}"; do
         fuzz) packages+=("${build[@]}" clang libclang-rt-14-dev) ;;
         windows) packages+=(cmake ninja-build libgtest-dev python3 python3-pytest python3-pexpect
                             g++-mingw-w64-x86-64-posix wine wine64) ;;
-        package) packages+=("${build[@]}" dpkg-dev file lintian man-db groff-base gzip) ;;
+        package) packages+=("${build[@]}" dpkg-dev file lintian man-db groff-base gzip pkgconf) ;;
         all) exec "$0" test fuzz package ;;
         *)
             echo "install-deps: unknown group '$group' (build, demo, test, fuzz, package, windows, all)" >&2

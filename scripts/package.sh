@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the Debian package build-release/zorvidlk_<version>_<arch>.deb from a
-# clean release build (nothing is installed on this machine).
+# Builds the Debian packages build-release/<package>_<version>_<arch>.deb
+# (zorvidlk, libzorvidlk1, libzorvidlk-dev: one a CPack component) from a
+# clean release build (nothing is installed on this machine) and lists them.
 # SOURCE_DATE_EPOCH dates the build (the -v report, the man pages): it is the
 # last commit's time unless already set, and must be set outside a git
 # checkout, so that the same sources give the same package.
@@ -26,4 +27,4 @@ if ! (cd build-release && cpack -G DEB) >"$log" 2>&1; then
     echo "package: cpack failed (output above)" >&2
     exit 1
 fi
-ls build-release/zorvidlk_*.deb
+ls build-release/*.deb

@@ -22,7 +22,7 @@ echo "=== package ==="
         export SOURCE_DATE_EPOCH
     fi
     scripts/package.sh
-    tests/package/check_package.sh build-release/zorvidlk_*.deb
+    tests/package/check_package.sh build-release/*.deb
     tests/package/check_reproducible.sh
 )
 # The Windows build, its unit tests and black-box suites under wine (against

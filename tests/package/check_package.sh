@@ -1,9 +1,27 @@
 #!/usr/bin/env bash
 # Checks a built Debian package without installing it: lintian finds no error,
 # the control fields, the file list, and the unpacked programs and man pages
-# work. Usage: tests/package/check_package.sh PACKAGE.deb
+# work. Each of the three packages has its own checks; the -dev package's
+# include the README's example, compiled against it and libzorvidlk1 unpacked
+# side by side (the .deb files next to it) and run against the simulated board.
+# Usage: tests/package/check_package.sh PACKAGE.deb|DIRECTORY...
 set -euo pipefail
-deb=$(realpath "${1:?usage: check_package.sh PACKAGE.deb}")
+
+# Several packages, or a directory of them: each is checked on its own.
+if [ $# -ne 1 ] || [ -d "$1" ]; then
+    shopt -s nullglob
+    debs=()
+    for arg in "$@"; do
+        if [ -d "$arg" ]; then debs+=("$arg"/*.deb); else debs+=("$arg"); fi
+    done
+    [ ${#debs[@]} -gt 0 ] || { echo "usage: check_package.sh PACKAGE.deb|DIRECTORY... (no .deb given)" >&2; exit 2; }
+    status=0
+    for deb in "${debs[@]}"; do
+        "$0" "$deb" || status=1
+    done
+    exit "$status"
+fi
+deb=$(realpath "${1:?usage: check_package.sh PACKAGE.deb|DIRECTORY...}")
 cd "$(dirname "$0")/../.."
 version=$(sed -n 's/^project(zorvidlk VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 work=$(mktemp -d /tmp/zvpkXXXX)
@@ -13,16 +31,35 @@ fail() {
     echo "package: FAILED: $*"
     failures=$((failures + 1))
 }
+finish() {
+    if [ "$failures" -ne 0 ]; then
+        echo "package: $(basename "$deb"): $failures check(s) failed"
+        exit 1
+    fi
+    echo "package: $(basename "$deb") checked"
+    exit 0
+}
 
 echo "--- lintian"
-# Warnings are shown and accepted; an error fails the check. Lintian's own
-# temporary files (it leaves some behind) go into the work directory.
+# An error or a warning fails the check; information tags are shown. Lintian's
+# own temporary files (it leaves some behind) go into the work directory.
 mkdir "$work/lintian"
-TMPDIR="$work/lintian" lintian --fail-on error --display-info "$deb" 2>&1 | grep -v '^running with root privileges' \
-    || [ "${PIPESTATUS[0]}" -eq 0 ] || fail "lintian reports errors"
+TMPDIR="$work/lintian" lintian --fail-on error,warning --display-info "$deb" 2>&1 | grep -v '^running with root privileges' \
+    || [ "${PIPESTATUS[0]}" -eq 0 ] || fail "lintian reports errors or warnings"
+
+field() { dpkg-deb -f "$deb" "$1"; }
+package=$(field Package)
+if [ "$package" != zorvidlk ]; then
+    source tests/package/library_checks.sh
+    case $package in
+        libzorvidlk1) check_library_package ;;
+        libzorvidlk-dev) check_development_package ;;
+        *) fail "no checks for package $package" ;;
+    esac
+    finish
+fi
 
 echo "--- control"
-field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Package)" = zorvidlk ] || fail "Package is $(field Package)"
 [ "$(field Version)" = "$version" ] || fail "Version $(field Version), the project's is $version"
 [ "$(field Architecture)" = "$(dpkg --print-architecture)" ] || fail "Architecture $(field Architecture)"
@@ -102,8 +139,4 @@ zcat "$root/usr/share/man/man1/zorvidlk.1.gz" | grep -qF '"ZVS  version"' \
 grep -q "No licence is granted" "$root/usr/share/doc/zorvidlk/copyright" || fail "copyright file"
 bash -n "$root/usr/share/bash-completion/completions/zorvidlk" || fail "completion syntax"
 
-if [ "$failures" -ne 0 ]; then
-    echo "package: $failures check(s) failed"
-    exit 1
-fi
-echo "package: $(basename "$deb") checked"
+finish
