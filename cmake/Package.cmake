@@ -5,6 +5,7 @@
 #   library      libzorvidlk1     the shared library libzorvidlk.so.1
 #   development  libzorvidlk-dev  the header, the .so link, zorvidlk.pc, the
 #                                 CMake package, zorvidlk(3)
+#   python       python3-zorvidlk the Python package over the library (Linux)
 # A package is one zorvidlk_deb_package() call below; each gets the copyright
 # file and the change log in its own /usr/share/doc/<package>.
 set(CPACK_GENERATOR DEB)
@@ -107,5 +108,20 @@ zorvidlk_deb_package(development libzorvidlk-dev SECTION libdevel
   "This package contains the header, the pkg-config file, the CMake package"
   "(find_package(zorvidlk) gives zorvidlk::zorvidlk) and the zorvidlk(3) manual"
   "page.")
+
+if(NOT WIN32)
+  zorvidlk_deb_package(python python3-zorvidlk SECTION python ARCHITECTURE all
+    DEPENDS "python3:any" python3-numpy "libzorvidlk${ZORVIDLK_API_MAJOR} (= ${PROJECT_VERSION})"
+    SUGGESTS python3-pymeasure
+    DESCRIPTION
+    "serial spectrometer board from Python"
+    "The Python 3 package zorvidlk drives a small instrument board (a 256-pixel"
+    "spectrometer and two status LEDs on a serial line) through the libzorvidlk"
+    "C library: acquisitions come back as numpy arrays, failures as exceptions,"
+    "and Ctrl+C cancels a running acquisition."
+    "."
+    "It also holds zorvidlk.pymeasure, a driver for the PyMeasure"
+    "lab-automation framework, with an example procedure.")
+endif()
 
 include(CPack)

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks a built Debian package without installing it: lintian finds no error,
 # the control fields, the file list, and the unpacked programs and man pages
-# work. Each of the three packages has its own checks; the -dev package's
+# work. Each of the four packages has its own checks; the -dev package's
 # include the README's example, compiled against it and libzorvidlk1 unpacked
 # side by side (the .deb files next to it) and run against the simulated board.
 # Usage: tests/package/check_package.sh PACKAGE.deb|DIRECTORY...
@@ -54,6 +54,8 @@ if [ "$package" != zorvidlk ]; then
     case $package in
         libzorvidlk1) check_library_package ;;
         libzorvidlk-dev) check_development_package ;;
+        python3-zorvidlk)
+            tests/package/check_python_package.sh "$deb" || fail "python3-zorvidlk checks" ;;
         *) fail "no checks for package $package" ;;
     esac
     finish
