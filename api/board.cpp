@@ -36,11 +36,6 @@ struct zv_board {
 
 namespace {
 
-constexpr uint16_t PRE_SCANS_MAX = 10;
-constexpr uint16_t DATA_SCANS_MIN = 1;
-constexpr uint16_t DATA_SCANS_MAX = 10;
-constexpr uint32_t PERIOD_MIN_MS = 100;
-constexpr uint32_t PERIOD_MAX_MS = 1500;
 constexpr int BLINK_COUNT_MAX = 10000;
 constexpr unsigned BLINK_PERIOD_MAX_MS = 10000;
 constexpr unsigned TIMEOUT_SCALE_MIN = 100;
@@ -146,9 +141,9 @@ bool read_settings(const zv_settings* given, ScanSettings& out, std::string& why
         why = "settings.size must be sizeof(zv_settings)";
         return false;
     }
-    if (settings.pre_scans > PRE_SCANS_MAX || settings.data_scans < DATA_SCANS_MIN ||
-        settings.data_scans > DATA_SCANS_MAX || settings.period_ms < PERIOD_MIN_MS ||
-        settings.period_ms > PERIOD_MAX_MS) {
+    if (settings.pre_scans > PRE_SCANS_HIGH || settings.data_scans < DATA_SCANS_LOW ||
+        settings.data_scans > DATA_SCANS_HIGH || settings.period_ms < INTEGRATION_LOW_MS ||
+        settings.period_ms > INTEGRATION_HIGH_MS) {
         char text[160];
         std::snprintf(text, sizeof text,
                       "settings out of range: pre_scans %u (0..10), data_scans %u (1..10), "

@@ -14,16 +14,10 @@
 
 namespace {
 
-// Accepted values of the settings. A pre scans entry of 0 is accepted (an
-// acquisition without pre scans): only entries above 10 are refused, with the
-// range message the data scans share, which names 1 as the lowest value.
-constexpr uint32_t PRE_SCANS_LOW = 0;
+// A pre scans entry of 0 is accepted (an acquisition without pre scans): only
+// entries above 10 are refused, with the range message the data scans share,
+// which names 1 as the lowest value.
 constexpr uint32_t PRE_SCANS_MESSAGE_LOW = 1;
-constexpr uint32_t PRE_SCANS_HIGH = 10;
-constexpr uint32_t DATA_SCANS_LOW = 1;
-constexpr uint32_t DATA_SCANS_HIGH = 10;
-constexpr uint32_t INTEGRATION_LOW_MS = 100;
-constexpr uint32_t INTEGRATION_HIGH_MS = 1500;
 
 [[noreturn]] void exit_menu(PortIndex port) {
     std::printf("\nGot ^C Exiting...\n");

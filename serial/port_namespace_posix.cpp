@@ -53,6 +53,39 @@ std::string port_directory() {
     return directory == nullptr ? "" : directory;
 }
 
+// Opens what the entry at `path` leads to: a character device as a tty, a
+// Unix-domain socket as an RFC 2217 peer. An entry that exists but leads
+// nowhere (a link to an unplugged device) is a port that is not ready; where
+// there is no entry at all, `absent` decides.
+template <typename Absent>
+SerialStatus open_device_entry(const std::string& path, const SerialDefaults& defaults,
+                               std::unique_ptr<SerialEndpoint>& out, Absent absent) {
+    struct stat target {};
+    if (stat(path.c_str(), &target) != 0) {
+        const int error_number = errno;
+        struct stat entry {};
+        if (error_number == ENOENT || error_number == ENOTDIR) {
+            return lstat(path.c_str(), &entry) == 0 ? -13 : absent();
+        }
+        if (error_number == ELOOP) {
+            return -13;
+        }
+        serial_record_os_error(error_number);
+        return -103;
+    }
+    if (S_ISCHR(target.st_mode)) {
+        // Checked here by path, and by tty_open again on the descriptor it opens.
+        if (is_reserved_terminal(target.st_rdev)) {
+            return -2; // in use by the system, or the operator's own terminal
+        }
+        return tty_open(path, defaults, out);
+    }
+    if (S_ISSOCK(target.st_mode)) {
+        return rfc2217_open(path, defaults, out);
+    }
+    return -10; // a regular file, a directory...: no port
+}
+
 } // namespace
 
 std::string port_path(PortIndex port) {
@@ -87,35 +120,9 @@ SerialStatus open_endpoint(PortIndex port, const SerialDefaults& defaults,
     if (path.empty()) {
         return -10;
     }
-    struct stat target {};
-    if (stat(path.c_str(), &target) != 0) {
-        const int error_number = errno;
-        struct stat entry {};
-        if (error_number == ENOENT || error_number == ENOTDIR) {
-            // An entry that exists but leads nowhere (a link to an unplugged device)
-            // is a port that is not ready; with no entry at all, a port file
-            // may name the port.
-            return lstat(path.c_str(), &entry) == 0
-                       ? -13
-                       : open_port_file(port_file_path(port), defaults, out);
-        }
-        if (error_number == ELOOP) {
-            return -13;
-        }
-        serial_record_os_error(error_number);
-        return -103;
-    }
-    if (S_ISCHR(target.st_mode)) {
-        // Checked here by path, and by tty_open again on the descriptor it opens.
-        if (is_reserved_terminal(target.st_rdev)) {
-            return -2; // in use by the system, or the operator's own terminal
-        }
-        return tty_open(path, defaults, out);
-    }
-    if (S_ISSOCK(target.st_mode)) {
-        return rfc2217_open(path, defaults, out);
-    }
-    return -10; // a regular file, a directory...: no port
+    // With no entry at all, a port file may name the port.
+    return open_device_entry(path, defaults, out,
+                             [&] { return open_port_file(port_file_path(port), defaults, out); });
 }
 
 SerialStatus open_named_endpoint(const std::string& name, const SerialDefaults& defaults,
@@ -123,27 +130,8 @@ SerialStatus open_named_endpoint(const std::string& name, const SerialDefaults& 
     if (name.rfind("rfc2217://", 0) == 0) {
         return rfc2217_open_port_file(name, defaults, out);
     }
-    struct stat target {};
-    if (name.empty() || stat(name.c_str(), &target) != 0) {
-        const int error_number = errno;
-        if (name.empty() || error_number == ENOENT || error_number == ENOTDIR) {
-            struct stat entry {};
-            return !name.empty() && lstat(name.c_str(), &entry) == 0 ? -13 : -10;
-        }
-        if (error_number == ELOOP) {
-            return -13;
-        }
-        serial_record_os_error(error_number);
-        return -103;
+    if (name.empty()) {
+        return -10;
     }
-    if (S_ISCHR(target.st_mode)) {
-        if (is_reserved_terminal(target.st_rdev)) {
-            return -2;
-        }
-        return tty_open(name, defaults, out);
-    }
-    if (S_ISSOCK(target.st_mode)) {
-        return rfc2217_open(name, defaults, out);
-    }
-    return -10;
+    return open_device_entry(name, defaults, out, [] { return SerialStatus{-10}; });
 }
