@@ -1,9 +1,16 @@
 #include "tools/existing_output.h"
 
+#include <filesystem>
 #include <fstream>
 
 bool output_accepts_run(const std::string& path, OutputFormat format, const std::string& csv_header,
                         std::string& error) {
+    // Only a regular file holds a series: a device (/dev/null, /dev/full) or
+    // a pipe is not read.
+    std::error_code ignored;
+    if (!std::filesystem::is_regular_file(path, ignored)) {
+        return true;
+    }
     std::ifstream stream(path, std::ios::binary);
     if (!stream) {
         return true; // missing (or unreadable: opening it for append says so)
