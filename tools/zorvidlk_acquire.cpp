@@ -26,8 +26,8 @@ int usage_error(const std::string& text) {
 } // namespace
 
 int main(int argc, char** argv) {
-    StopControl stop;
-    stop_signal_install([&stop](int number) { stop.request(number); });
+    static StopControl stop; // outlives main: the signal thread may still call it
+    stop_signal_install([](int number) { stop.request(number); });
 
     AcquireOptions options;
     std::string error;

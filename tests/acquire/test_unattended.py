@@ -250,3 +250,27 @@ def test_every_shorter_than_an_acquisition_runs_back_to_back(port_dir, simulator
     expected = sum(int((b[0] - times[0][0]) // 0.2) - int((a[0] - times[0][0]) // 0.2) - 1
                    for a, b in zip(times, times[1:]))
     assert abs(skipped - expected) <= 3
+
+
+@pytest.mark.parametrize("quiet", [False, True])
+def test_the_progress_line_only_on_a_terminal(port_dir, simulator, quiet):
+    import pexpect
+
+    simulator()
+    path = os.path.join(port_dir, "series.csv")
+    args = ["-p", "1", "--count", "2", "--every", "2", "-o", path] + QUICK + \
+        (["--quiet"] if quiet else [])
+    child = pexpect.spawn(ACQUIRE, args, env=acquire_env(port_dir), timeout=60)
+    child.expect(pexpect.EOF)
+    child.close()
+    text = child.before.decode()
+    assert child.exitstatus == 0, text
+    if quiet:
+        assert "\r" not in text.replace("\r\n", "\n")
+    else:
+        # Rewritten in place, then cleared before the summary.
+        assert "\racquisition 1 of 2" in text
+        assert re.search(r"\racquisition 1 of 2, last [\d.]+ s, 0 failed, 0 reconnects, "
+                         r"next in [\d.]+ s", text), text
+        assert "\r\x1b[K" in text
+    assert "zorvidlk-acquire: done: 2 written, 0 failed" in text
