@@ -112,14 +112,30 @@ def test_a_lost_board_is_waited_for_and_the_series_carries_on(port_dir, simulato
     lines = file_text(path).splitlines()
     records = [json.loads(line) for line in lines]  # every line complete
     numbers = [record["acquisition"] for record in records]
-    assert numbers == sorted(numbers)
-    gap = [i for i in range(1, len(numbers)) if numbers[i] != numbers[i - 1] + 1]
-    assert len(gap) == 1, numbers  # the acquisition that met the loss left no record
-    split = gap[0]
-    assert [r["scans"][0] for r in records[:split]] == board_spectra(first)[:split]
-    assert [r["scans"][0] for r in records[split:]] == \
-        board_spectra(second)[:len(records) - split]
-    # The records' times show the gap.
+    assert numbers == sorted(set(numbers))
+    # Each record is one of the first board's spectra, in order, then one of
+    # the second's (a loaded machine may also fail an acquisition here and
+    # there: its number is missing, its spectrum unused).
+    sources = [board_spectra(first), board_spectra(second)]
+    board_of = []
+    position = [0, 0]
+    for record in records:
+        for index in (0, 1):
+            spectra = sources[index]
+            while position[index] < len(spectra) and spectra[position[index]] != \
+                    record["scans"][0]:
+                position[index] += 1
+            if position[index] < len(spectra):
+                board_of.append(index)
+                position[index] += 1
+                break
+        else:
+            raise AssertionError("record %d is no spectrum of either board" % record["acquisition"])
+    split = board_of.index(1)
+    assert board_of == [0] * split + [1] * (len(records) - split)
+    assert split >= 1 and len(records) - split >= 2
+    # The acquisition that met the loss left no record, and the times show the gap.
+    assert records[split]["acquisition"] > records[split - 1]["acquisition"] + 1
     assert records[split]["start"] > records[split - 1]["end"]
 
 
@@ -258,7 +274,7 @@ def test_the_progress_line_only_on_a_terminal(port_dir, simulator, quiet):
 
     simulator()
     path = os.path.join(port_dir, "series.csv")
-    args = ["-p", "1", "--count", "2", "--every", "2", "-o", path] + QUICK + \
+    args = ["-p", "1", "--count", "2", "--every", "4", "-o", path] + QUICK + \
         (["--quiet"] if quiet else [])
     child = pexpect.spawn(ACQUIRE, args, env=acquire_env(port_dir), timeout=60)
     child.expect(pexpect.EOF)
@@ -270,7 +286,7 @@ def test_the_progress_line_only_on_a_terminal(port_dir, simulator, quiet):
     else:
         # Rewritten in place, then cleared before the summary.
         assert "\racquisition 1 of 2" in text
-        assert re.search(r"\racquisition 1 of 2, last [\d.]+ s, 0 failed, 0 reconnects, "
-                         r"next in [\d.]+ s", text), text
+        assert re.search(r"\racquisition 2 of 2, last [\d.]+ s, 0 failed, 0 reconnects"
+                         r"(, next in [\d.]+ s)?\x1b\[K", text), text
         assert "\r\x1b[K" in text
     assert "zorvidlk-acquire: done: 2 written, 0 failed" in text
