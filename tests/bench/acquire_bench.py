@@ -9,7 +9,7 @@ The floor of one acquisition: the four 100 ms set-up pauses, the 100 ms scan
 and 512 bytes at the line rate (10 bits a byte at 115200 baud, 44.4 ms).
 
 Usage: acquire_bench.py [--bin-dir DIR] [--count N] [--adapter-count N]
-                        [--rss-at A,B]
+                        [--rss-at A,B] [--rss-only]
 """
 import argparse
 import os
@@ -81,11 +81,15 @@ def rss(bin_dir, marks):
     try:
         for mark in marks:
             while True:
-                with open(out_path, "rb") as stream:
-                    done = stream.read().count(b"\n")
+                done = 0
+                if os.path.exists(out_path):
+                    with open(out_path, "rb") as stream:
+                        done = stream.read().count(b"\n")
                 if done >= mark:
                     break
-                time.sleep(0.1)
+                if tool.poll() is not None:
+                    raise RuntimeError("zorvidlk-acquire ended: %r" % tool.stderr.read())
+                time.sleep(0.5)
             print("resident memory after %5d acquisitions: %6d kB" % (done, rss_kb(tool.pid)))
     finally:
         tool.terminate()
@@ -104,11 +108,13 @@ def main():
                         help="acquisitions on each adapter model (100)")
     parser.add_argument("--rss-at", default="10,1000",
                         help="acquisitions at which to read the resident memory (10,1000)")
+    parser.add_argument("--rss-only", action="store_true", help="only the memory figures")
     args = parser.parse_args()
     print("load average: %s" % open("/proc/loadavg").read().split(" ", 3)[:3])
-    rate(args.bin_dir, "ideal", args.count)
-    for adapter in ("ftdi", "ftdi-low-latency"):
-        rate(args.bin_dir, adapter, args.adapter_count)
+    if not args.rss_only:
+        rate(args.bin_dir, "ideal", args.count)
+        for adapter in ("ftdi", "ftdi-low-latency"):
+            rate(args.bin_dir, adapter, args.adapter_count)
     rss(args.bin_dir, [int(mark) for mark in args.rss_at.split(",")])
     return 0
 
