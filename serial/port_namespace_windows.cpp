@@ -11,6 +11,7 @@
 
 #include "serial/comm_endpoint_windows.h"
 #include "serial/port_file_reader.h"
+#include "serial/rfc2217_endpoint.h"
 
 #include <vector>
 #include <windows.h>

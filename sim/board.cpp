@@ -175,6 +175,7 @@ void send_next_byte(Board& board, BoardIo& io) {
                ns(io.now_us));
     if (board.transfer_sent == board.transfer_bytes.size()) {
         event_sent(io.events, board.transfers);
+        ++board.faults.spectra_sent;
         board.phase = BoardPhase::idle;
         if (!fault_take(board.faults, Fault::cts_stuck_after_data, io.events)) {
             set_cts(board, false, io);

@@ -70,7 +70,7 @@ bool fault_arm(Faults& faults, const std::string& option, std::string& error) {
 }
 
 bool fault_armed(const Faults& faults, Fault fault) {
-    return faults.state[index_of(fault)].armed;
+    return faults.state[index_of(fault)].armed && faults.spectra_sent >= faults.after_spectra;
 }
 
 uint32_t fault_value(const Faults& faults, Fault fault) {
@@ -79,7 +79,7 @@ uint32_t fault_value(const Faults& faults, Fault fault) {
 
 bool fault_take(Faults& faults, Fault fault, EventLog& log) {
     FaultState& state = faults.state[index_of(fault)];
-    if (!state.armed) {
+    if (!fault_armed(faults, fault)) {
         return false;
     }
     if (fault == Fault::noise) {

@@ -30,6 +30,9 @@ struct FaultState {
 struct Faults {
     std::array<FaultState, static_cast<size_t>(Fault::count)> state{};
     bool noise_reported = false;
+    // --fault-after N: the faults wait until the board has sent N spectra.
+    uint32_t after_spectra = 0;
+    uint32_t spectra_sent = 0;
 };
 
 // Arms a fault from "NAME" or "NAME=VALUE"; false with a message in `error`
@@ -40,5 +43,6 @@ const char* fault_name(Fault fault);
 bool fault_armed(const Faults& faults, Fault fault);
 uint32_t fault_value(const Faults& faults, Fault fault);
 
-// True when the fault is armed: it acts now, is logged and (except noise) spent.
+// True when the fault is armed and no longer held back by --fault-after.
+// fault_take: true when the fault is armed: it acts now, is logged and (except noise) spent.
 bool fault_take(Faults& faults, Fault fault, EventLog& log);

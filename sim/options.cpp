@@ -12,7 +12,7 @@ namespace {
 const char USAGE[] =
     "Usage: zorvidlk-sim --socket PATH [--tcp 127.0.0.1:PORT] [--events FILE]\n"
     "                    [--firmware TEXT] [--seed N] [--fault NAME[=VALUE]]...\n"
-    "                    [--adapter NAME]\n"
+    "                    [--fault-after N] [--adapter NAME]\n"
     "Serves a simulated spectrometer board over RFC 2217 on a Unix-domain socket\n"
     "(and on loopback TCP with --tcp: 127.x.y.z, [::1] or localhost; port 0 picks\n"
     "a free port).\n"
@@ -93,6 +93,12 @@ int parse_sim_options(int argc, char** argv, SimOptions& options) {
                              adapter_names().c_str());
                 return -1;
             }
+        } else if (option == "--fault-after") {
+            if (!parse_unsigned(value, 0xFFFFFFFFULL, number)) {
+                std::fprintf(stderr, "zorvidlk-sim: --fault-after wants a number, got %s\n", value);
+                return -1;
+            }
+            options.faults.after_spectra = static_cast<uint32_t>(number);
         } else if (option == "--fault") {
             if (!fault_arm(options.faults, value, error)) {
                 std::fprintf(stderr, "zorvidlk-sim: %s\n", error.c_str());

@@ -55,7 +55,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#if defined(_WIN32)
+#if defined(ZORVIDLK_STATIC)
+#define ZV_API
+#elif defined(_WIN32)
 #if defined(ZORVIDLK_BUILDING_LIBRARY)
 #define ZV_API __declspec(dllexport)
 #else

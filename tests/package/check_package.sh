@@ -74,16 +74,17 @@ dpkg-deb -f "$deb" Package Version Architecture Depends Maintainer
 echo "--- files"
 dpkg-deb -c "$deb" | awk '{print $6}' | grep -v '/$' | sed 's|^\./||' | sort >"$work/files"
 cat "$work/files"
-for wanted in usr/bin/zorvidlk usr/bin/zorvidlk-sim usr/bin/zorvidlk-plot \
+for wanted in usr/bin/zorvidlk usr/bin/zorvidlk-sim usr/bin/zorvidlk-plot usr/bin/zorvidlk-acquire \
         usr/share/man/man1/zorvidlk.1.gz usr/share/man/man1/zorvidlk-sim.1.gz \
-        usr/share/man/man1/zorvidlk-plot.1.gz \
+        usr/share/man/man1/zorvidlk-plot.1.gz usr/share/man/man1/zorvidlk-acquire.1.gz \
         usr/share/bash-completion/completions/zorvidlk \
+        usr/share/bash-completion/completions/zorvidlk-acquire \
         usr/share/doc/zorvidlk/README.md usr/share/doc/zorvidlk/copyright \
         usr/share/doc/zorvidlk/changelog.gz; do
     grep -qxF "$wanted" "$work/files" || fail "missing $wanted"
 done
 # Nothing else: programs, their compressed pages, the completion, the docs.
-grep -vE '^usr/bin/[a-z0-9-]+$|^usr/share/man/man1/[a-z0-9-]+\.1\.gz$|^usr/share/bash-completion/completions/zorvidlk$|^usr/share/doc/zorvidlk/[^/]+$' \
+grep -vE '^usr/bin/[a-z0-9-]+$|^usr/share/man/man1/[a-z0-9-]+\.1\.gz$|^usr/share/bash-completion/completions/zorvidlk(-acquire)?$|^usr/share/doc/zorvidlk/[^/]+$' \
     "$work/files" | sed 's/^/unexpected file: /' | grep . && fail "unexpected files"
 # Every program has its page.
 while read -r program; do
