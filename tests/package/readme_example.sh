@@ -37,7 +37,7 @@ awk '/^## / { in_section = ($0 == "## Using the board from a program") }
 flags=$(pkg-config --cflags --libs zorvidlk) || fail "pkg-config knows no zorvidlk (PKG_CONFIG_PATH=${PKG_CONFIG_PATH:-})"
 echo "pkg-config: $flags"
 # shellcheck disable=SC2086 # the flags are words, as in the README's command
-(cd "$work" && cc -Wall -Wextra -Werror -o example example.c $flags) || fail "the example does not compile"
+(cd "$work" && cc ${CFLAGS:-} -Wall -Wextra -Werror -o example example.c $flags) || fail "the example does not compile"
 readelf -d "$work/example" | grep -q 'NEEDED.*\[libzorvidlk\.so\.1\]' || fail "the example does not need libzorvidlk.so.1"
 if [ -n "$library_dir" ]; then
     loaded=$(ldd "$work/example" | awk '$1 == "libzorvidlk.so.1" { print $3 }')
